@@ -1,0 +1,55 @@
+#include "stub/common/string_list.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "stub/common/fatal.h"
+
+namespace orvia {
+
+int32_t StringList::GrownCapacity(int32_t count) {
+  if (count == 0)
+    return 1;
+  if (count > kMaxCapacity / 2)
+    return 0;
+  return count * 2;
+}
+
+bool StringList::Add(const wchar_t* text) {
+  WideString copy(text);
+  if (count_ == capacity_) {
+    int32_t capacity = GrownCapacity(count_);
+    if (capacity == 0)
+      return false;
+    void* raw = std::malloc(static_cast<size_t>(capacity) * sizeof(WideString));
+    if (!raw)
+      return false;
+    WideString* items = static_cast<WideString*>(raw);
+    for (int32_t i = 0; i < count_; ++i) {
+      new (&items[i]) WideString(static_cast<WideString&&>(items_[i]));
+      items_[i].~WideString();
+    }
+    std::free(items_);
+    items_ = items;
+    capacity_ = capacity;
+  }
+  new (&items_[count_]) WideString(static_cast<WideString&&>(copy));
+  ++count_;
+  return true;
+}
+
+const WideString& StringList::At(int32_t index) const {
+  if (index < 0 || index >= count_)
+    RaiseFatalError(kStatusArrayBoundsExceeded);
+  return items_[index];
+}
+
+void StringList::RemoveAll() {
+  for (int32_t i = 0; i < count_; ++i)
+    items_[i].~WideString();
+  std::free(items_);
+  items_ = nullptr;
+  count_ = capacity_ = 0;
+}
+
+}  // namespace orvia

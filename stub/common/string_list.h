@@ -1,0 +1,44 @@
+// An ordered, growable list of wide strings in one contiguous array.
+#ifndef ORVIA_STUB_COMMON_STRING_LIST_H_
+#define ORVIA_STUB_COMMON_STRING_LIST_H_
+
+#include <cstdint>
+
+#include "stub/common/wide_string.h"
+
+namespace orvia {
+
+class StringList {
+ public:
+  // Growth refuses capacities above this many elements.
+  static constexpr int32_t kMaxCapacity = 0x1FFFFFFF;
+
+  StringList() = default;
+  StringList(const StringList&) = delete;
+  StringList& operator=(const StringList&) = delete;
+  ~StringList() { RemoveAll(); }
+
+  // Appends a copy of `text`. False, with the list unchanged, when the array
+  // cannot grow.
+  bool Add(const wchar_t* text);
+  bool Add(const WideString& text) { return Add(text.c_str()); }
+  // An index outside [0, Count()) ends the process with
+  // kStatusArrayBoundsExceeded.
+  const WideString& At(int32_t index) const;
+  int32_t Count() const { return count_; }
+  int32_t Capacity() const { return capacity_; }
+  void RemoveAll();
+
+  // The capacity after growing a full list of `count` elements: 1 from 0,
+  // else twice the count; 0 when that would pass kMaxCapacity.
+  static int32_t GrownCapacity(int32_t count);
+
+ private:
+  WideString* items_ = nullptr;
+  int32_t count_ = 0;
+  int32_t capacity_ = 0;
+};
+
+}  // namespace orvia
+
+#endif  // ORVIA_STUB_COMMON_STRING_LIST_H_

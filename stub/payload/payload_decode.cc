@@ -1,0 +1,94 @@
+#include "stub/payload/payload_decode.h"
+
+#include <cstdlib>
+
+#include "Bcj2.h"
+#include "LzmaDec.h"
+#include "stub/common/fatal.h"
+#include "stub/payload/payload_format.h"
+
+namespace orvia {
+namespace {
+
+// The decoder's allocator never hands back null: exhausted memory is fatal.
+void* AllocOrDie(void*, size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  if (!block)
+    RaiseFatalError(kStatusNoMemory);
+  return block;
+}
+
+void FreeBlock(void*, void* block) {
+  std::free(block);
+}
+
+ISzAlloc g_decoder_alloc = {AllocOrDie, FreeBlock};
+
+// Owns one malloc'd block for the length of a scope.
+class Buffer {
+ public:
+  explicit Buffer(uint32_t size) : data_(static_cast<uint8_t*>(AllocOrDie(nullptr, size))) {}
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() { std::free(data_); }
+  uint8_t* get() const { return data_; }
+
+ private:
+  uint8_t* data_;
+};
+
+int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter write,
+                   void* context) {
+  const uint32_t output_size = ReadLittleEndian32(block);
+  const uint32_t main_size = ReadLittleEndian32(block + 4);
+  const uint32_t call_size = ReadLittleEndian32(block + 8);
+  const uint32_t jump_size = ReadLittleEndian32(block + 12);
+  const uint32_t rc_size = ReadLittleEndian32(block + 16);
+  // Summed in 64 bits: streams that claim more than the block holds would
+  // send the converter past its end.
+  const uint64_t end = uint64_t{kBcj2HeaderSize} + main_size + call_size + jump_size + rc_size;
+  if (end > block_size)
+    return -1;
+  const uint8_t* main_stream = block + kBcj2HeaderSize;
+  const uint8_t* call_stream = main_stream + main_size;
+  const uint8_t* jump_stream = call_stream + call_size;
+  const uint8_t* rc_stream = jump_stream + jump_size;
+
+  Buffer tarball(output_size);
+  if (Bcj2_Decode(main_stream, main_size, call_stream, call_size, jump_stream, jump_size,
+                  rc_stream, rc_size, tarball.get(), output_size) != SZ_OK)
+    return 1;
+  return write(context, tarball.get(), output_size) ? 0 : -1;
+}
+
+}  // namespace
+
+int DecodePayloadBuffer(const uint8_t* payload, uint32_t length, TarballWriter write,
+                        void* context) {
+  if (length < kLzmaAloneHeaderSize)
+    return -1;
+  CLzmaDec state;
+  LzmaDec_Construct(&state);
+  // Fails only for properties of 225 and more, and then leaves no tables.
+  if (LzmaDec_Allocate(&state, payload, LZMA_PROPS_SIZE, &g_decoder_alloc) != SZ_OK)
+    return -1;
+  LzmaDec_Init(&state);
+  // Only the low half of the 64-bit size field is used.
+  const uint32_t unpacked_size = ReadLittleEndian32(payload + kLzmaUnpackedSizeOffset);
+  Buffer block(unpacked_size);
+  SizeT produced = unpacked_size;
+  SizeT consumed = length - kLzmaAloneHeaderSize;
+  ELzmaStatus status;
+  SRes result = LzmaDec_DecodeToBuf(&state, block.get(), &produced, payload + kLzmaAloneHeaderSize,
+                                    &consumed, LZMA_FINISH_END, &status);
+  // The tables and the dictionary go before the tarball buffer is taken.
+  LzmaDec_Free(&state, &g_decoder_alloc);
+  // Data that ends early leaves the rest of the block undefined.
+  if (result != SZ_OK || produced != unpacked_size)
+    return -1;
+  if (unpacked_size < kBcj2HeaderSize)
+    return -1;
+  return DecodeBranches(block.get(), unpacked_size, write, context);
+}
+
+}  // namespace orvia

@@ -1,0 +1,23 @@
+// The setup program's command line: its path, the stub's arguments (or the
+// default install arguments) and the tag.
+#ifndef ORVIA_STUB_SETUP_COMMAND_LINE_H_
+#define ORVIA_STUB_SETUP_COMMAND_LINE_H_
+
+#include "stub/common/wide_string.h"
+#include "stub/meta_installer.h"
+#include "stub/platform/win32_api.h"
+
+namespace orvia {
+
+// Composes the line from `installer.setup_path` and `installer.command_line`
+// and the tag (null when there is none). False, with `line` unspecified, when
+// there are neither stub arguments nor a tag.
+bool BuildSetupCommandLine(Win32Api& api, MetaInstaller& installer, const char* tag,
+                           WideString& line);
+
+// True when the line ended in " /nomitag" (any case) and was cut by it.
+bool RemoveNoMiTagSuffix(Win32Api& api, WideString& line);
+
+}  // namespace orvia
+
+#endif  // ORVIA_STUB_SETUP_COMMAND_LINE_H_

@@ -1,0 +1,28 @@
+// File-system operations that the working directory is built from.
+#ifndef ORVIA_STUB_WORKDIR_DIRECTORY_OPS_H_
+#define ORVIA_STUB_WORKDIR_DIRECTORY_OPS_H_
+
+#include <cstdint>
+
+#include "stub/common/wide_string.h"
+#include "stub/platform/win32_api.h"
+
+namespace orvia {
+
+// Prefixes of the system-made temporary names: probe files and the working
+// directory, and the tarball file.
+constexpr wchar_t kWorkPrefix[] = L"KUM";
+constexpr wchar_t kTarballPrefix[] = L"KUT";
+
+// Creates a new, empty file with a system-chosen unique name in `directory`
+// and returns its full path; empty on failure.
+WideString MakeTempFileName(Win32Api& api, const WideString& directory, const wchar_t* prefix);
+
+// Creates every missing level of `path` (after resolving "." and ".." and
+// turning forward slashes into backslashes). 0, E_FAIL when the path cannot
+// be canonicalised, or the HRESULT of the first level that could not be made.
+uint32_t CreateDirectoryPath(Win32Api& api, const WideString& path);
+
+}  // namespace orvia
+
+#endif  // ORVIA_STUB_WORKDIR_DIRECTORY_OPS_H_

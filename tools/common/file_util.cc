@@ -1,0 +1,154 @@
+#include "tools/common/file_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace orvia {
+namespace {
+
+std::string ErrnoText(int err) {
+  if (err == ENOENT)
+    return "no such file";
+  return std::strerror(err);
+}
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos)
+    return ".";
+  if (slash == 0)
+    return "/";
+  return path.substr(0, slash);
+}
+
+// Closes the descriptor on every path out of a function.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() { reset(); }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0)
+      close(fd_);
+    fd_ = -1;
+  }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool ReadWholeFileLimited(const std::string& path,
+                          uint64_t limit,
+                          std::vector<uint8_t>* data,
+                          std::string* error) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = "is a directory";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = "not a regular file";
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    *error = "larger than " + std::to_string(limit) + " bytes";
+    return false;
+  }
+  data->assign(static_cast<size_t>(st.st_size), 0);
+  size_t done = 0;
+  while (done < data->size()) {
+    ssize_t got = read(fd.get(), data->data() + done, data->size() - done);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      *error = ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) {
+      *error = "file shrank while being read";
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+  return ReadWholeFileLimited(path, UINT64_MAX, data, error);
+}
+
+bool WriteFileAtomically(const std::string& path,
+                         const std::vector<uint8_t>& data,
+                         int mode,
+                         std::string* error) {
+  std::string dir = DirName(path);
+  std::string temp = dir + "/." + BaseName(path) + ".XXXXXX";
+  ScopedFd fd(mkstemp(temp.data()));
+  if (fd.get() < 0) {
+    *error = "cannot create a temporary file in " + dir + ": " + ErrnoText(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what) {
+    *error = what + ": " + ErrnoText(errno);
+    fd.reset();
+    unlink(temp.c_str());
+    return false;
+  };
+  if (mode < 0) {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~static_cast<int>(mask);
+  }
+  if (fchmod(fd.get(), static_cast<mode_t>(mode)) != 0)
+    return fail("cannot set the mode of " + temp);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t put = write(fd.get(), data.data() + done, data.size() - done);
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0)
+      return fail("cannot write " + temp);
+    done += static_cast<size_t>(put);
+  }
+  if (close(fd.release()) != 0) {
+    *error = "cannot write " + temp + ": " + ErrnoText(errno);
+    unlink(temp.c_str());
+    return false;
+  }
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    *error = "cannot rename " + temp + ": " + ErrnoText(errno);
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace orvia

@@ -1,0 +1,35 @@
+// Whole-file reads and all-or-nothing writes for the host tools.
+#ifndef ORVIA_TOOLS_COMMON_FILE_UTIL_H_
+#define ORVIA_TOOLS_COMMON_FILE_UTIL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvia {
+
+// Reads a regular file whole. On failure returns false and sets `error` to a
+// reason without the path ("no such file", "is a directory", ...).
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
+
+// Reads at most `limit` bytes; a longer file fails with "larger than ..." so
+// that an oversized input is refused before it is held in memory.
+bool ReadWholeFileLimited(const std::string& path,
+                          uint64_t limit,
+                          std::vector<uint8_t>* data,
+                          std::string* error);
+
+// Writes `data` to a temporary file beside `path` and renames it over `path`,
+// so a failed run never leaves a partial file there. `mode` is applied to the
+// new file (a negative value: 0666 less the umask).
+bool WriteFileAtomically(const std::string& path,
+                         const std::vector<uint8_t>& data,
+                         int mode,
+                         std::string* error);
+
+// The last path component, after the final '/'.
+std::string BaseName(const std::string& path);
+
+}  // namespace orvia
+
+#endif  // ORVIA_TOOLS_COMMON_FILE_UTIL_H_

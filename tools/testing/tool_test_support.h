@@ -1,0 +1,101 @@
+// Helpers for host tests that run the tools as processes: a scratch
+// directory, running a command with its output captured, small file access.
+// Header-only so that test programs need no extra library.
+#ifndef ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
+#define ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace orvia {
+namespace testing {
+
+// A fresh directory under the system temporary directory, removed with its
+// contents when the owner goes out of scope.
+class ScopedTempDir {
+ public:
+  ScopedTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvia-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr)
+      path_ = pattern;
+  }
+  ~ScopedTempDir() {
+    std::error_code ignored;
+    if (!path_.empty())
+      std::filesystem::remove_all(path_, ignored);
+  }
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  bool valid() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool WriteBytes(const std::string& path, const std::vector<uint8_t>& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  return static_cast<bool>(out);
+}
+
+inline std::string ShellQuote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  return quoted + "'";
+}
+
+struct CommandResult {
+  int status = -1;  // the exit status, or -1 when the command did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` through the shell with stdin from /dev/null and both outputs
+// captured in files of `scratch`.
+inline CommandResult RunCommand(const std::vector<std::string>& argv, const ScopedTempDir& scratch) {
+  std::string command;
+  for (const std::string& arg : argv)
+    command += ShellQuote(arg) + " ";
+  std::string out_path = scratch / ".cmd-stdout";
+  std::string err_path = scratch / ".cmd-stderr";
+  command += "</dev/null >" + ShellQuote(out_path) + " 2>" + ShellQuote(err_path);
+  CommandResult result;
+  int raw = std::system(command.c_str());
+  if (raw != -1 && WIFEXITED(raw))
+    result.status = WEXITSTATUS(raw);
+  result.out = ReadText(out_path);
+  result.err = ReadText(err_path);
+  return result;
+}
+
+}  // namespace testing
+}  // namespace orvia
+
+#endif  // ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
