@@ -51,6 +51,58 @@ class ScopedFd {
 
 }  // namespace
 
+bool StatFile(const std::string& path, FileInfo* info, std::string* error) {
+  *info = FileInfo();
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  info->exists = true;
+  info->is_directory = S_ISDIR(st.st_mode);
+  info->is_regular = S_ISREG(st.st_mode);
+  info->size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool CheckReadable(const std::string& path, std::string* error) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::string* error) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  uint64_t done = 0;
+  while (done < size) {
+    ssize_t got = read(fd.get(), dest + done, static_cast<size_t>(size - done));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      *error = ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) {
+      *error = "file shrank while being read";
+      return false;
+    }
+    done += static_cast<uint64_t>(got);
+  }
+  uint8_t extra;
+  if (read(fd.get(), &extra, 1) > 0) {
+    *error = "file grew while being read";
+    return false;
+  }
+  return true;
+}
+
 bool ReadWholeFileLimited(const std::string& path,
                           uint64_t limit,
                           std::vector<uint8_t>* data,

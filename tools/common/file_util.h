@@ -19,6 +19,24 @@ bool ReadWholeFileLimited(const std::string& path,
                           std::vector<uint8_t>* data,
                           std::string* error);
 
+// What a path names, for checking inputs before any work is done.
+struct FileInfo {
+  bool exists = false;
+  bool is_directory = false;
+  bool is_regular = false;
+  uint64_t size = 0;
+};
+// Returns false with `error` set when the path cannot be examined at all
+// (missing, a dangling link, no permission on a parent).
+bool StatFile(const std::string& path, FileInfo* info, std::string* error);
+
+// Checks that the file can be opened for reading now.
+bool CheckReadable(const std::string& path, std::string* error);
+
+// Reads exactly `size` bytes of a file into `dest`; fails if the file has
+// changed size since it was examined.
+bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::string* error);
+
 // Writes `data` to a temporary file beside `path` and renames it over `path`,
 // so a failed run never leaves a partial file there. `mode` is applied to the
 // new file (a negative value: 0666 less the umask).

@@ -1,0 +1,37 @@
+// Finds the first message box on the display, writes its caption and text to
+// a file (UTF-16, one per line) and presses OK.
+//   box_reader OUTPUT_FILE [TIMEOUT_MS]
+#include <windows.h>
+
+#include <cwchar>
+#include <cstdlib>
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2)
+    return 2;
+  DWORD timeout = argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 20000;
+  HWND box = nullptr;
+  for (DWORD waited = 0; !box && waited < timeout; waited += 50) {
+    box = FindWindowW(L"#32770", nullptr);
+    if (!box)
+      Sleep(50);
+  }
+  if (!box)
+    return 3;
+  // Give the box a moment to finish laying out its static text.
+  Sleep(200);
+  wchar_t caption[512] = {};
+  wchar_t text[2048] = {};
+  GetWindowTextW(box, caption, 512);
+  GetDlgItemTextW(box, 0xFFFF, text, 2048);
+  HANDLE out = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE)
+    return 4;
+  DWORD written = 0;
+  WriteFile(out, caption, static_cast<DWORD>(wcslen(caption) * 2), &written, nullptr);
+  WriteFile(out, L"\n", 2, &written, nullptr);
+  WriteFile(out, text, static_cast<DWORD>(wcslen(text) * 2), &written, nullptr);
+  CloseHandle(out);
+  SendMessageW(box, WM_COMMAND, IDOK, 0);
+  return 0;
+}

@@ -1,0 +1,47 @@
+// Shared pieces of the Windows-side tests.
+#ifndef ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_
+#define ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace orvia_test {
+
+// Runs `command_line`, waits, and returns its exit code; 0xFFFFFFFE when it
+// could not be started.
+DWORD RunAndWait(const std::wstring& command_line);
+
+// Starts `command_line` without waiting; the caller owns the process handle.
+HANDLE Start(const std::wstring& command_line);
+
+// The directory of this test program, with a trailing backslash.
+std::wstring OwnDirectory();
+std::wstring OwnPath();
+
+// A fresh, empty directory under the system's temporary directory, removed
+// with everything in it at scope end.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool Exists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+// Names directly inside `directory`, sorted, without "." and "..".
+std::vector<std::wstring> ListDirectory(const std::wstring& directory);
+
+std::string Narrow(const std::wstring& text);
+
+}  // namespace orvia_test
+
+#endif  // ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_

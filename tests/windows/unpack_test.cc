@@ -1,0 +1,142 @@
+// The payload resource into the tarball file: where the file lies, when it is
+// registered, what the returned handle reads.
+#include <string>
+
+#include "gtest/gtest.h"
+#include "stub/meta_installer.h"
+#include "test_support.h"
+
+namespace {
+
+using orvia::SystemWin32Api;
+using orvia::WideString;
+
+// The tarball that the embedded payload decodes to, as a Unix path made by
+// the build; Wine maps it to drive Z:.
+std::wstring ExpectedTarballPath() {
+  std::string unix_path = ORVIA_TEST_TARBALL;
+  std::wstring path = L"Z:";
+  for (char c : unix_path)
+    path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return path;
+}
+
+enum class Failure {
+  kNone,
+  kTempName,
+  kFindResource,
+  kLoadResource,
+  kLockResource,
+  kOpenTarball,
+  kShortPayload,
+  kWrite,
+  kRewind,
+};
+
+class UnpackApi : public SystemWin32Api {
+ public:
+  explicit UnpackApi(Failure failure) : failure_(failure) {}
+  UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name) override {
+    return failure_ == Failure::kTempName ? 0
+                                          : SystemWin32Api::GetTempFileNameW(path, prefix, unique, name);
+  }
+  HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) override {
+    return failure_ == Failure::kFindResource ? nullptr
+                                              : SystemWin32Api::FindResourceW(module, name, type);
+  }
+  HGLOBAL LoadResource(HMODULE module, HRSRC resource) override {
+    return failure_ == Failure::kLoadResource ? nullptr
+                                              : SystemWin32Api::LoadResource(module, resource);
+  }
+  LPVOID LockResource(HGLOBAL data) override {
+    return failure_ == Failure::kLockResource ? nullptr : SystemWin32Api::LockResource(data);
+  }
+  HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                     DWORD creation, DWORD flags, HANDLE template_file) override {
+    if (failure_ == Failure::kOpenTarball)
+      return INVALID_HANDLE_VALUE;
+    EXPECT_EQ(access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+    EXPECT_EQ(share, 0u);
+    EXPECT_EQ(creation, static_cast<DWORD>(OPEN_ALWAYS));
+    return SystemWin32Api::CreateFileW(name, access, share, security, creation, flags,
+                                       template_file);
+  }
+  DWORD SizeofResource(HMODULE module, HRSRC resource) override {
+    return failure_ == Failure::kShortPayload ? 12 : SystemWin32Api::SizeofResource(module, resource);
+  }
+  BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                 LPOVERLAPPED overlapped) override {
+    if (failure_ == Failure::kWrite) {
+      // A full disk: part of the tarball lands, the rest does not.
+      SystemWin32Api::WriteFile(file, data, size / 2, written, overlapped);
+      return FALSE;
+    }
+    return SystemWin32Api::WriteFile(file, data, size, written, overlapped);
+  }
+  BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
+                        DWORD method) override {
+    return failure_ == Failure::kRewind
+               ? FALSE
+               : SystemWin32Api::SetFilePointerEx(file, distance, position, method);
+  }
+
+ private:
+  Failure failure_;
+};
+
+TEST(UnpackPayload, FailureTable) {
+  const struct {
+    const char* name;
+    Failure failure;
+    bool registered;
+  } cases[] = {
+      {"no temporary name", Failure::kTempName, false},
+      {"resource missing", Failure::kFindResource, true},
+      {"resource not loadable", Failure::kLoadResource, true},
+      {"resource not lockable", Failure::kLockResource, true},
+      {"tarball not opened", Failure::kOpenTarball, true},
+      {"payload of 12 bytes", Failure::kShortPayload, true},
+      {"write fails", Failure::kWrite, true},
+      {"rewind fails", Failure::kRewind, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    orvia_test::ScratchDirectory scratch;
+    UnpackApi api(c.failure);
+    orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
+    installer.base_dir.Assign(scratch.path().c_str());
+    EXPECT_EQ(installer.UnpackPayload(), INVALID_HANDLE_VALUE);
+    ASSERT_EQ(installer.cleanup_files.Count(), c.registered ? 1 : 0);
+    if (c.registered) {
+      // The handle is closed again: the registered file can be deleted.
+      const std::wstring tarball = installer.cleanup_files.At(0).c_str();
+      EXPECT_EQ(tarball.substr(0, scratch.path().size() + 4), scratch.path() + L"\\KUT");
+      EXPECT_TRUE(DeleteFileW(tarball.c_str()));
+    }
+  }
+}
+
+TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
+  orvia_test::ScratchDirectory scratch;
+  UnpackApi api(Failure::kNone);
+  orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
+  ASSERT_TRUE(installer.UseUserTempDirectory());
+  HANDLE tarball = installer.UnpackPayload();
+  ASSERT_NE(tarball, INVALID_HANDLE_VALUE);
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(tarball, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+    content.append(chunk, got);
+  CloseHandle(tarball);
+  EXPECT_EQ(content, orvia_test::ReadFileBytes(ExpectedTarballPath()));
+  // Beside the working directory, in the base directory, not inside it.
+  ASSERT_EQ(installer.cleanup_files.Count(), 1);
+  const std::wstring path = installer.cleanup_files.At(0).c_str();
+  const std::wstring base = installer.base_dir.c_str();
+  EXPECT_EQ(path.substr(0, base.size()), base);
+  EXPECT_EQ(path.find(L'\\', base.size()), std::wstring::npos);
+  EXPECT_EQ(path.find(installer.working_dir.c_str()), std::wstring::npos);
+}
+
+}  // namespace

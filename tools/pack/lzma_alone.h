@@ -1,0 +1,54 @@
+// LZMA-alone streams (13-byte header, then raw LZMA data) through the SDK's
+// single-threaded encoder and one-shot decoder.
+#ifndef ORVIA_TOOLS_PACK_LZMA_ALONE_H_
+#define ORVIA_TOOLS_PACK_LZMA_ALONE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvia {
+
+constexpr size_t kLzmaAloneHeaderSize = 13;
+
+struct LzmaOptions {
+  int lc = 3;
+  int lp = 0;
+  int pb = 2;
+  uint32_t dict_size = 8u << 20;
+  int level = 5;
+};
+
+// Limits the options must respect; the stub is a 32-bit process that
+// allocates the whole dictionary.
+constexpr uint32_t kLzmaMinDictSize = 1u << 12;
+constexpr uint32_t kLzmaMaxDictSize = 1u << 27;
+
+// Returns an empty string for usable options, else the reason.
+std::string CheckLzmaOptions(const LzmaOptions& options);
+
+// Called now and then with the number of input bytes consumed so far.
+using LzmaProgress = std::function<void(uint64_t consumed)>;
+
+// Compresses `size` bytes into `out`: properties byte, dictionary size (as
+// the encoder rounds it), the exact size as 64 bits, and the data without an
+// end marker.
+bool EncodeLzmaAlone(const uint8_t* data,
+                     size_t size,
+                     const LzmaOptions& options,
+                     const LzmaProgress& progress,
+                     std::vector<uint8_t>* out,
+                     std::string* error);
+
+// Decodes a stream written as above: the stored size must be exact, and the
+// compressed data must end exactly at the end of `stream`.
+bool DecodeLzmaAlone(const uint8_t* stream,
+                     size_t size,
+                     std::vector<uint8_t>* out,
+                     std::string* error);
+
+}  // namespace orvia
+
+#endif  // ORVIA_TOOLS_PACK_LZMA_ALONE_H_
