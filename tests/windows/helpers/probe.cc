@@ -2,7 +2,8 @@
 // ORVIA_PROBE_REPORT (UTF-8, one "key: value" per line) and exits with the
 // code in ORVIA_PROBE_EXIT (decimal or 0x-hex; default 0). Reported: the
 // command line, its own path, the files beside it, its startup flags and show
-// mode, and its current directory.
+// mode, and its current directory. ORVIA_PROBE_SLEEP_MS keeps it running for
+// a while, so that several installers overlap.
 #include <windows.h>
 
 #include <cstdlib>
@@ -68,6 +69,9 @@ int wmain() {
     }
     CloseHandle(g_report);
   }
+  wchar_t sleep_text[32] = {};
+  if (GetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", sleep_text, 32))
+    Sleep(static_cast<DWORD>(std::wcstoul(sleep_text, nullptr, 10)));
   wchar_t exit_text[32] = {};
   if (GetEnvironmentVariableW(L"ORVIA_PROBE_EXIT", exit_text, 32))
     return static_cast<int>(std::wcstoul(exit_text, nullptr, 0));
