@@ -1,0 +1,24 @@
+// FindTagText on arbitrary views.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "stub/tag/tag_scan.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  size_t offset = 0;
+  size_t length = 0;
+  if (!orvia::FindTagText(data, size, &offset, &length))
+    return 0;
+  // A found text follows the magic and its length field, inside the view.
+  const size_t header = orvia::kTagMagicSize + 2;
+  if (offset < header || length == 0 || length > 65534 || offset + length > size)
+    std::abort();
+  const uint8_t* block = data + offset - header;
+  if (std::memcmp(block, orvia::kTagMagic, orvia::kTagMagicSize) != 0)
+    std::abort();
+  if (static_cast<size_t>((block[12] << 8) | block[13]) != length)
+    std::abort();
+  return 0;
+}
