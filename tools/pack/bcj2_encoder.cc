@@ -99,7 +99,7 @@ void Encode(const uint8_t* data,
     // The decoder reads no flag for an opcode that ends the data.
     if (i == size)
       break;
-    uint16_t* prob = b == 0xE8 ? &probs[0] : b == 0xE9 ? &probs[256] : &probs[257];
+    uint16_t* prob = b == 0xE8 ? &probs[previous] : b == 0xE9 ? &probs[256] : &probs[257];
     bool convert = false;
     uint32_t target = 0;
     if (size - i >= 4) {

@@ -320,7 +320,8 @@ bool BuildTarball(const Options& options, std::vector<uint8_t>* tarball, int* st
       return false;
     }
     total += kTarBlockSize + (info.size + kTarBlockSize - 1) / kTarBlockSize * kTarBlockSize;
-    if (total + kTarBlockSize > kTarMaxArchiveSize) {
+    if ((total + 2 * kTarBlockSize + kTarRecordSize - 1) / kTarRecordSize * kTarRecordSize >
+        kTarMaxArchiveSize) {
       *status = Fail(path, "tarball of 2 GiB or more");
       return false;
     }

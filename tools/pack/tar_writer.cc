@@ -69,7 +69,8 @@ uint8_t* TarWriter::AddMember(const std::string& name, uint64_t size, std::strin
     return nullptr;
   }
   // What the archive will need at least once this member and the end are in.
-  uint64_t needed = archive_.size() + kTarBlockSize + RoundUp(size, kTarBlockSize) + kTarBlockSize;
+  uint64_t needed =
+      archive_.size() + kTarBlockSize + RoundUp(size, kTarBlockSize) + 2 * kTarBlockSize;
   if (RoundUp(needed, kTarRecordSize) > kTarMaxArchiveSize) {
     *error = "archive would reach 2 GiB";
     return nullptr;
@@ -93,7 +94,8 @@ bool TarWriter::AddMember(const std::string& name,
 }
 
 std::vector<uint8_t> TarWriter::Finish() {
-  archive_.resize(RoundUp(archive_.size() + kTarBlockSize, kTarRecordSize), 0);
+  // Two zero blocks end a POSIX archive; the stub stops at the first.
+  archive_.resize(RoundUp(archive_.size() + 2 * kTarBlockSize, kTarRecordSize), 0);
   return std::move(archive_);
 }
 
