@@ -63,13 +63,13 @@ uint32_t MetaInstaller::Run() {
   if (setup_path.empty())
     return kRunFailed;
 
+  // Declared before the tag so that the tag is released first.
+  WideString line;
   std::unique_ptr<char[]> tag;
   wchar_t own_path[MAX_PATH] = {};
   DWORD length = api_.GetModuleFileNameW(instance, own_path, MAX_PATH);
   if (length > 0 && length < MAX_PATH)
     tag = ReadTag(api_, own_path);
-
-  WideString line;
   if (!BuildSetupCommandLine(api_, *this, tag.get(), line))
     return ReportFailure(api_, STUB_E_UNTAGGED);
   LaunchAndWait(api_, line, &exit_code);

@@ -14,7 +14,7 @@ bool IsStrtolSpace(char c) {
 }
 
 // strtol's base-8 reading, kept inside the field so that an unterminated
-// size never runs on into the checksum.
+// size never runs on into the next field.
 int64_t ReadOctal(const char* field, size_t length) {
   size_t i = 0;
   while (i < length && IsStrtolSpace(field[i]))
@@ -64,6 +64,18 @@ bool IsDeviceName(const char* segment, size_t length) {
   return false;
 }
 
+// "..", and the forms Win32 may trim to it or to nothing (".. ", "...", ". ."):
+// any segment of dots and blanks only, except the harmless ".".
+bool IsParentLike(const char* segment, size_t length) {
+  if (length < 2)
+    return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (segment[i] != '.' && segment[i] != ' ')
+      return false;
+  }
+  return true;
+}
+
 bool IsSeparator(char c) {
   return c == '/' || c == '\\';
 }
@@ -102,7 +114,7 @@ bool IsSafeMemberName(const char* name, size_t length) {
     if (i < length && name[i] == ':')
       return false;
     if (i == length || IsSeparator(name[i])) {
-      if (i - start == 2 && name[start] == '.' && name[start + 1] == '.')
+      if (IsParentLike(name + start, i - start))
         return false;
       if (i == length && IsDeviceName(name + start, i - start))
         return false;

@@ -35,7 +35,8 @@ TarHeader ParseTarHeader(const uint8_t (&block)[kTarBlockSize]);
 int64_t NextTarHeaderPosition(int64_t data_start, int64_t size);
 
 // False for member names that would put the file outside the extraction
-// directory or open a device: a ".." segment, any colon (drive letters,
+// directory or open a device: a ".." segment (or one of dots and blanks only
+// that Win32 may trim to it), any colon (drive letters,
 // streams), a leading slash or backslash, or a reserved device name (CON,
 // PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$) in any case, with or
 // without an extension.

@@ -89,8 +89,11 @@ void StringTableSeeds() {
 Bytes TagImage(uint16_t machine, const Bytes& table_content) {
   const size_t nt = 0x40;
   const size_t table_offset = 0x140;
-  Bytes table = Join({Le32(static_cast<uint32_t>(12 + table_content.size())), Le16(0x0200),
-                      Le16(0x0002), {0x30, 0x82, 0x01, 0x00}, table_content});
+  Bytes table = Join({Le32(static_cast<uint32_t>(12 + table_content.size())),
+                      Le16(0x0200),
+                      Le16(0x0002),
+                      {0x30, 0x82, 0x01, 0x00},
+                      table_content});
   Bytes image(table_offset);
   image[0] = 'M';
   image[1] = 'Z';
@@ -105,8 +108,8 @@ Bytes TagImage(uint16_t machine, const Bytes& table_content) {
 
 Bytes TagBlock(const std::string& text) {
   const uint16_t n = static_cast<uint16_t>(text.size());
-  return Join({Text("Gact2.0Vantu"), {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
-               Text(text)});
+  return Join(
+      {Text("Gact2.0Vantu"), {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)}, Text(text)});
 }
 
 void TagSeeds() {
@@ -170,18 +173,21 @@ Bytes LzmaAlone(const Bytes& block) {
                Le32(static_cast<uint32_t>(block.size())), Le32(0), data});
 }
 
-Bytes Bcj2Block(uint32_t output_size, const Bytes& main, const Bytes& call, const Bytes& jump,
+Bytes Bcj2Block(uint32_t output_size,
+                const Bytes& main,
+                const Bytes& call,
+                const Bytes& jump,
                 const Bytes& rc) {
   auto size = [](const Bytes& b) { return Le32(static_cast<uint32_t>(b.size())); };
-  return Join({Le32(output_size), size(main), size(call), size(jump), size(rc), main, call, jump,
-               rc});
+  return Join(
+      {Le32(output_size), size(main), size(call), size(jump), size(rc), main, call, jump, rc});
 }
 
 void PayloadSeeds() {
   const Bytes main = Text("orvia tarball bytes, no branch opcodes in here at all\n");
   const Bytes plain = Bcj2Block(static_cast<uint32_t>(main.size()), main, {}, {}, Bytes(5));
-  const Bytes branches = Bcj2Block(10, {0xE8, 0xE9}, {0, 0, 0x10, 0}, {0, 0, 0x20, 0},
-                                   {0x00, 0xFF, 0xFF, 0xFF, 0xFE});
+  const Bytes branches =
+      Bcj2Block(10, {0xE8, 0xE9}, {0, 0, 0x10, 0}, {0, 0, 0x20, 0}, {0x00, 0xFF, 0xFF, 0xFF, 0xFE});
   // Mode 0: the payload as it comes; mode 1: a tweak byte, then the block.
   Write("payload_decode", "raw_plain", Join({{0}, LzmaAlone(plain)}));
   Write("payload_decode", "raw_branches", Join({{0}, LzmaAlone(branches)}));

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const orvia::TarHeader header = orvia::ParseTarHeader(block);
   if (header.kind != orvia::TarHeaderKind::kEntry)
     return 0;
-  if (header.name != reinterpret_cast<const char*>(block) || header.name_length > orvia::kTarNameSize)
+  if (header.name != reinterpret_cast<const char*>(block) ||
+      header.name_length > orvia::kTarNameSize)
     std::abort();
   // The name is handed on without a NUL: an exact-size copy shows reads past it.
   char* name = static_cast<char*>(std::malloc(header.name_length ? header.name_length : 1));

@@ -11,7 +11,8 @@ namespace orvia {
 namespace {
 
 // AppendFormatted takes its values as a pack; the tables hold them as lists.
-void AppendWith(WideString& target, const wchar_t* format,
+void AppendWith(WideString& target,
+                const wchar_t* format,
                 const std::vector<const wchar_t*>& values) {
   switch (values.size()) {
     case 0:
@@ -122,8 +123,7 @@ TEST(WideStringTest, AssignsAndAppendsFromAPartOfItself) {
   const AliasCase cases[] = {
       {"assign the tail", L"hello world", Edit::kAssign, 6, 5, L"world"},
       {"assign the whole", L"hello", Edit::kAssign, 0, 5, L"hello"},
-      {"append the whole, growing", kFull, Edit::kAppend, 0, 15,
-       L"abcdefghijklmnoabcdefghijklmno"},
+      {"append the whole, growing", kFull, Edit::kAppend, 0, 15, L"abcdefghijklmnoabcdefghijklmno"},
       {"append the middle", L"abcdef", Edit::kAppend, 2, 3, L"abcdefcde"},
       {"append itself as a WideString", kFull, Edit::kAppendWhole, 0, 0,
        L"abcdefghijklmnoabcdefghijklmno"},

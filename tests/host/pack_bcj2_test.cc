@@ -23,8 +23,8 @@ using Bytes = std::vector<uint8_t>;
 const std::string kWineDir = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
 
 int Decode(const Bcj2Streams& s, size_t main, size_t call, size_t jump, size_t rc, Bytes* out) {
-  return Bcj2_Decode(s.main.data(), main, s.call.data(), call, s.jump.data(), jump, s.rc.data(),
-                     rc, out->data(), out->size());
+  return Bcj2_Decode(s.main.data(), main, s.call.data(), call, s.jump.data(), jump, s.rc.data(), rc,
+                     out->data(), out->size());
 }
 
 // Decodes with the exact stream sizes and expects `input`; then expects each
@@ -132,7 +132,9 @@ TEST(Bcj2EncoderTest, EdgeCases) {
       {"0F 7F is no branch", 64, {{4, {0x0F, 0x7F}, false, 0, false}}},
       {"back-to-back calls", 64, {{0, kE8, true, 40, true}, {5, kE8, true, 30, true}}},
       {"call whose operand bytes are E8", 64, {{0, kE8, true, 0x7FE8E8E8, false}}},
-      {"converted call, then E8 at the end", 16, {{0, kE8, true, 4, true}, {15, kE8, false, 0, false}}},
+      {"converted call, then E8 at the end",
+       16,
+       {{0, kE8, true, 4, true}, {15, kE8, false, 0, false}}},
   };
   for (const EdgeCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -191,7 +193,8 @@ TEST(Bcj2EncoderTest, ConversionShrinksCompressedRealCode) {
   LzmaOptions options;
   Bytes plain, converted;
   std::string error;
-  ASSERT_TRUE(EncodeLzmaAlone(tarball.data(), tarball.size(), options, {}, &plain, &error)) << error;
+  ASSERT_TRUE(EncodeLzmaAlone(tarball.data(), tarball.size(), options, {}, &plain, &error))
+      << error;
   ASSERT_TRUE(EncodeLzmaAlone(block.data(), block.size(), options, {}, &converted, &error))
       << error;
   std::printf("tarball %zu bytes: LZMA %zu, BCJ2 + LZMA %zu (%.2f%% smaller)\n", tarball.size(),

@@ -106,6 +106,8 @@ TEST(PeFinishTest, RefusesBadImages) {
       {"PE32+ optional header", {{24, 0x0B}, {25, 0x02}}, 0, "not a PE32 image"},
       {"no PE signature", {{0, 'X'}}, 0, "not a PE image (no PE signature)"},
       {"DLL flag set", {{4 + 19, 0x21}}, 0, "is a DLL"},
+      // Security directory (the fifth) given a size: PE signature + 24 + 96 + 4 * 8 + 4.
+      {"already signed", {{24 + 96 + 32 + 4, 0x08}}, 0, "already signed (finish before signing)"},
       {"cut inside the section table", {}, 0x200, "truncated section table"},
       {"cut inside the DOS header", {}, 40, "not a PE image (no MZ header)"},
   };
@@ -142,7 +144,9 @@ TEST(PeFinishTest, RefusesMissingFilesDirectoriesAndBadUsage) {
     std::string expected;  // start of stderr
   };
   const Case cases[] = {
-      {"missing file", {dir / "absent.exe"}, "pe-finish: " + (dir / "absent.exe") + ": no such file"},
+      {"missing file",
+       {dir / "absent.exe"},
+       "pe-finish: " + (dir / "absent.exe") + ": no such file"},
       {"directory", {dir.path()}, "pe-finish: " + dir.path() + ": is a directory"},
       {"no argument", {}, "usage: pe-finish IMAGE"},
       {"two arguments", {kTemplate, kTemplate}, "usage: pe-finish IMAGE"},

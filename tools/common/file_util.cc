@@ -39,11 +39,6 @@ class ScopedFd {
       close(fd_);
     fd_ = -1;
   }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -152,50 +147,83 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   return ReadWholeFileLimited(path, UINT64_MAX, data, error);
 }
 
-bool WriteFileAtomically(const std::string& path,
-                         const std::vector<uint8_t>& data,
-                         int mode,
-                         std::string* error) {
+AtomicFile::~AtomicFile() {
+  Discard();
+}
+
+void AtomicFile::Discard() {
+  if (fd_ >= 0)
+    close(fd_);
+  fd_ = -1;
+  if (!temp_.empty())
+    unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool AtomicFile::Create(const std::string& path, std::string* error) {
+  Discard();
   std::string dir = DirName(path);
   std::string temp = dir + "/." + BaseName(path) + ".XXXXXX";
-  ScopedFd fd(mkstemp(temp.data()));
-  if (fd.get() < 0) {
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
     *error = "cannot create a temporary file in " + dir + ": " + ErrnoText(errno);
     return false;
   }
-  auto fail = [&](const std::string& what) {
-    *error = what + ": " + ErrnoText(errno);
-    fd.reset();
-    unlink(temp.c_str());
+  path_ = path;
+  temp_ = temp;
+  fd_ = fd;
+  return true;
+}
+
+bool AtomicFile::Commit(const std::vector<uint8_t>& data, int mode, std::string* error) {
+  if (fd_ < 0) {
+    *error = "no temporary file";
     return false;
-  };
+  }
   if (mode < 0) {
     mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~static_cast<int>(mask);
   }
-  if (fchmod(fd.get(), static_cast<mode_t>(mode)) != 0)
-    return fail("cannot set the mode of " + temp);
+  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
+    *error = "cannot set the mode of " + temp_ + ": " + ErrnoText(errno);
+    Discard();
+    return false;
+  }
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t put = write(fd.get(), data.data() + done, data.size() - done);
+    ssize_t put = write(fd_, data.data() + done, data.size() - done);
     if (put < 0 && errno == EINTR)
       continue;
-    if (put <= 0)
-      return fail("cannot write " + temp);
+    if (put <= 0) {
+      *error = "cannot write " + temp_ + ": " + ErrnoText(put < 0 ? errno : ENOSPC);
+      Discard();
+      return false;
+    }
     done += static_cast<size_t>(put);
   }
-  if (close(fd.release()) != 0) {
-    *error = "cannot write " + temp + ": " + ErrnoText(errno);
-    unlink(temp.c_str());
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) {
+    *error = "cannot write " + temp_ + ": " + ErrnoText(errno);
+    Discard();
     return false;
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    *error = "cannot rename " + temp + ": " + ErrnoText(errno);
-    unlink(temp.c_str());
+  if (rename(temp_.c_str(), path_.c_str()) != 0) {
+    *error = "cannot rename " + temp_ + ": " + ErrnoText(errno);
+    Discard();
     return false;
   }
+  temp_.clear();
   return true;
+}
+
+bool WriteFileAtomically(const std::string& path,
+                         const std::vector<uint8_t>& data,
+                         int mode,
+                         std::string* error) {
+  AtomicFile file;
+  return file.Create(path, error) && file.Commit(data, mode, error);
 }
 
 std::string BaseName(const std::string& path) {

@@ -37,9 +37,30 @@ bool CheckReadable(const std::string& path, std::string* error);
 // changed size since it was examined.
 bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::string* error);
 
-// Writes `data` to a temporary file beside `path` and renames it over `path`,
-// so a failed run never leaves a partial file there. `mode` is applied to the
-// new file (a negative value: 0666 less the umask).
+// An output written all or nothing: Create makes a temporary file beside the
+// destination (so a path that cannot be written fails before any long work),
+// Commit fills it and renames it over the destination. A file that is never
+// committed is removed.
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  bool Create(const std::string& path, std::string* error);
+  // `mode` is applied to the file (a negative value: 0666 less the umask).
+  bool Commit(const std::vector<uint8_t>& data, int mode, std::string* error);
+
+ private:
+  void Discard();
+
+  std::string path_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
+// Create and Commit in one step.
 bool WriteFileAtomically(const std::string& path,
                          const std::vector<uint8_t>& data,
                          int mode,

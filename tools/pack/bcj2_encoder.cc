@@ -104,10 +104,9 @@ void Encode(const uint8_t* data,
     uint32_t target = 0;
     if (size - i >= 4) {
       const uint8_t* operand = data + i;
-      uint32_t relative = static_cast<uint32_t>(operand[0]) |
-                          (static_cast<uint32_t>(operand[1]) << 8) |
-                          (static_cast<uint32_t>(operand[2]) << 16) |
-                          (static_cast<uint32_t>(operand[3]) << 24);
+      uint32_t relative =
+          static_cast<uint32_t>(operand[0]) | (static_cast<uint32_t>(operand[1]) << 8) |
+          (static_cast<uint32_t>(operand[2]) << 16) | (static_cast<uint32_t>(operand[3]) << 24);
       // Position arithmetic is modulo 2^32, as in the decoder.
       uint32_t next = static_cast<uint32_t>(i + 4);
       target = relative + next;
@@ -148,10 +147,9 @@ std::vector<uint8_t> BuildBcj2Block(const uint8_t* data, size_t size, const Bcj2
   block.insert(block.end(), side.call.begin(), side.call.end());
   block.insert(block.end(), side.jump.begin(), side.jump.end());
   block.insert(block.end(), side.rc.begin(), side.rc.end());
-  const uint32_t fields[5] = {static_cast<uint32_t>(size), main_size,
-                              static_cast<uint32_t>(side.call.size()),
-                              static_cast<uint32_t>(side.jump.size()),
-                              static_cast<uint32_t>(side.rc.size())};
+  const uint32_t fields[5] = {
+      static_cast<uint32_t>(size), main_size, static_cast<uint32_t>(side.call.size()),
+      static_cast<uint32_t>(side.jump.size()), static_cast<uint32_t>(side.rc.size())};
   for (int f = 0; f < 5; ++f) {
     for (int b = 0; b < 4; ++b)
       block[4 * f + b] = static_cast<uint8_t>(fields[f] >> (8 * b));

@@ -110,8 +110,7 @@ bool EmbedPayload(const std::vector<uint8_t>& image,
   root = ResourceDirectory();
   const uint64_t section_size = section.size();
 
-  uint64_t old_span =
-      AlignUp(std::max(rsrc.virtual_size, rsrc.raw_size), layout.section_alignment);
+  uint64_t old_span = AlignUp(std::max(rsrc.virtual_size, rsrc.raw_size), layout.section_alignment);
   uint64_t new_span = AlignUp(section_size, layout.section_alignment);
   uint64_t new_raw = AlignUp(section_size, layout.file_alignment);
   if (rsrc.virtual_address + new_span + (layout.size_of_image - rsrc.virtual_address - old_span) >
@@ -180,8 +179,8 @@ bool EmbedPayload(const std::vector<uint8_t>& image,
   if (moved.directories.size() > kPeDirectoryDebug && moved.directories[kPeDirectoryDebug].rva) {
     const PeDataDirectory& debug = moved.directories[kPeDirectoryDebug];
     const PeSection* holder = moved.SectionForRva(debug.rva);
-    if (holder == nullptr || debug.rva - holder->virtual_address + uint64_t{debug.size} >
-                                 holder->raw_size) {
+    if (holder == nullptr ||
+        debug.rva - holder->virtual_address + uint64_t{debug.size} > holder->raw_size) {
       *error = "debug directory lies outside its section";
       return false;
     }
@@ -207,9 +206,8 @@ bool ExtractPayload(const std::vector<uint8_t>& image,
   ResourceDirectory root;
   if (!ParseResourceTree(image.data(), image.size(), layout, &root, error))
     return false;
-  const ResourceEntry* leaf = FindResource(root, PayloadResourceType(),
-                                           ResourceKey::Id(kPayloadResourceId),
-                                           kPayloadResourceLanguage);
+  const ResourceEntry* leaf = FindResource(
+      root, PayloadResourceType(), ResourceKey::Id(kPayloadResourceId), kPayloadResourceLanguage);
   if (leaf == nullptr) {
     *error = "no payload resource (type \"B\", id 102, language 0)";
     return false;

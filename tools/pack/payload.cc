@@ -36,8 +36,8 @@ bool DecodePayload(const uint8_t* payload,
   }
   const uint8_t* p = block.data();
   *header = {ReadLe32(p), ReadLe32(p + 4), ReadLe32(p + 8), ReadLe32(p + 12), ReadLe32(p + 16)};
-  uint64_t streams = uint64_t{header->main_size} + header->call_size + header->jump_size +
-                     header->rc_size;
+  uint64_t streams =
+      uint64_t{header->main_size} + header->call_size + header->jump_size + header->rc_size;
   if (kBcj2HeaderSize + streams > block.size()) {
     *error = "BCJ2 streams reach past the decoded block";
     return false;

@@ -41,7 +41,8 @@ std::string CheckTarMemberName(const std::string& name) {
 
 void FillTarHeader(const std::string& name, uint64_t size, uint8_t* header) {
   std::memset(header, 0, kTarBlockSize);
-  std::memcpy(header, name.data(), name.size() < kTarNameFieldSize ? name.size() : kTarNameFieldSize);
+  std::memcpy(header, name.data(),
+              name.size() < kTarNameFieldSize ? name.size() : kTarNameFieldSize);
   PutOctal(header + 100, 8, 0644);  // mode
   PutOctal(header + 108, 8, 0);     // uid
   PutOctal(header + 116, 8, 0);     // gid

@@ -30,13 +30,10 @@ class TarWriter {
   uint8_t* AddMember(const std::string& name, uint64_t size, std::string* error);
 
   // Adds a member from a buffer.
-  bool AddMember(const std::string& name,
-                 const uint8_t* data,
-                 size_t size,
-                 std::string* error);
+  bool AddMember(const std::string& name, const uint8_t* data, size_t size, std::string* error);
 
-  // Appends the end-of-archive block and the padding and hands over the
-  // archive.
+  // Appends two zero blocks and zero padding to a whole record, and hands
+  // over the archive.
   std::vector<uint8_t> Finish();
 
   size_t size() const { return archive_.size(); }

@@ -293,11 +293,9 @@ std::vector<uint8_t> SerializeResourceTree(const ResourceDirectory& root, uint32
           e.key.is_name ? kHighBit | static_cast<uint32_t>(name_offsets[index_of(named, &e)])
                         : e.key.id;
       uint32_t target =
-          e.directory
-              ? kHighBit |
-                    static_cast<uint32_t>(directory_offsets[index_of(directories,
-                                                                     e.directory.get())])
-              : static_cast<uint32_t>(data_entries + kDataEntrySize * index_of(leaves, &e));
+          e.directory ? kHighBit | static_cast<uint32_t>(
+                                       directory_offsets[index_of(directories, e.directory.get())])
+                      : static_cast<uint32_t>(data_entries + kDataEntrySize * index_of(leaves, &e));
       WriteLe32(slot, name_field);
       WriteLe32(slot + 4, target);
     }
@@ -309,7 +307,8 @@ std::vector<uint8_t> SerializeResourceTree(const ResourceDirectory& root, uint32
     WriteLe32(p + 4, static_cast<uint32_t>(e->data.size()));
     WriteLe32(p + 8, e->code_page);
     WriteLe32(p + 12, e->reserved);
-    std::copy(e->data.begin(), e->data.end(), out.begin() + static_cast<ptrdiff_t>(data_offsets[l]));
+    std::copy(e->data.begin(), e->data.end(),
+              out.begin() + static_cast<ptrdiff_t>(data_offsets[l]));
   }
   for (size_t n = 0; n < named.size(); ++n) {
     const std::u16string& name = named[n]->key.name;

@@ -42,6 +42,10 @@ int RunPeFinish(const std::vector<std::string>& args) {
     return Fail(path, error);
   if (layout.characteristics & kPeCharacteristicDll)
     return Fail(path, "is a DLL, not an executable");
+  // A changed header would break the signature; signing comes last.
+  if (layout.directories.size() > kPeDirectorySecurity &&
+      layout.directories[kPeDirectorySecurity].size != 0)
+    return Fail(path, "already signed (finish before signing)");
   FinishPeImage(layout, &image);
   struct stat st;
   int mode = stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;

@@ -79,7 +79,8 @@ struct CommandResult {
 
 // Runs `argv` through the shell with stdin from /dev/null and both outputs
 // captured in files of `scratch`.
-inline CommandResult RunCommand(const std::vector<std::string>& argv, const ScopedTempDir& scratch) {
+inline CommandResult RunCommand(const std::vector<std::string>& argv,
+                                const ScopedTempDir& scratch) {
   std::string command;
   for (const std::string& arg : argv)
     command += ShellQuote(arg) + " ";
