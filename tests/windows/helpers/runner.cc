@@ -1,6 +1,6 @@
 // Starts a program with a given command line and show mode, waits for it and
 // prints its full 32-bit exit code (a Unix exit status keeps only 8 bits).
-//   runner SHOW_MODE COMMAND_LINE
+//   runner SHOW_MODE "COMMAND LINE"
 // SHOW_MODE is a number (1 normal, 7 minimised without activation) or "-"
 // for none. Prints "exit 0x%08X" or "create-failed <error>".
 #include <windows.h>
@@ -18,19 +18,9 @@ int wmain(int argc, wchar_t** argv) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(std::wcstoul(argv[1], nullptr, 10));
   }
-  // The rest of our own command line, unparsed, is the child's.
-  const wchar_t* line = GetCommandLineW();
-  for (int skip = 0; skip < 2; ++skip) {
-    bool quoted = false;
-    while (*line && (quoted || (*line != L' ' && *line != L'\t'))) {
-      if (*line == L'"')
-        quoted = !quoted;
-      ++line;
-    }
-    while (*line == L' ' || *line == L'\t')
-      ++line;
-  }
-  wchar_t* child_line = _wcsdup(line);
+  // The child's whole command line is one argument of ours, so that the
+  // caller decides its quoting exactly.
+  wchar_t* child_line = _wcsdup(argv[2]);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, child_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
