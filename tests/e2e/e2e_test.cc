@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/entry.h"
 #include "stub/result_codes.h"
 #include "test_support.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/failure_report.h"
 #include "stub/result_codes.h"
 

@@ -2,7 +2,7 @@
 #include <set>
 #include <string>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/launch.h"
 #include "test_support.h"
 

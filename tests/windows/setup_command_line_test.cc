@@ -2,7 +2,7 @@
 // and without a tag.
 #include <string>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/meta_installer.h"
 #include "stub/setup_command_line.h"
 #include "test_support.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/payload/tar_extractor.h"
 #include "test_support.h"
 

@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/common/string_list.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // registered, what the returned handle reads.
 #include <string>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/meta_installer.h"
 #include "test_support.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "gtest/gtest.h"
+#include "mini_test.h"
 #include "stub/meta_installer.h"
 #include "stub/result_codes.h"
 #include "stub/workdir/base_directory.h"
