@@ -18,12 +18,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!box)
     return 3;
-  // Give the box a moment to finish laying out its static text.
-  Sleep(200);
+  // The window can be found before its caption and text are set: wait for both.
   wchar_t caption[512] = {};
   wchar_t text[2048] = {};
-  GetWindowTextW(box, caption, 512);
-  GetDlgItemTextW(box, 0xFFFF, text, 2048);
+  for (DWORD waited = 0; waited < timeout; waited += 50) {
+    if (GetWindowTextW(box, caption, 512) > 0 && GetDlgItemTextW(box, 0xFFFF, text, 2048) > 0)
+      break;
+    Sleep(50);
+  }
   HANDLE out = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE)
     return 4;
