@@ -24,6 +24,7 @@ std::wstring InstallerPath(const char* name) {
   std::wstring path = L"Z:";
   for (const char* p = ORVIA_E2E_INSTALLERS; *p; ++p)
     path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  path += L'\\';
   for (const char* p = name; *p; ++p)
     path += static_cast<wchar_t>(*p);
   return path + L".exe";
