@@ -44,6 +44,26 @@ class ScopedFd {
   int fd_;
 };
 
+// Reads exactly `size` bytes; a file that ends first has shrunk under us.
+bool ReadFully(int fd, uint8_t* dest, uint64_t size, std::string* error) {
+  uint64_t done = 0;
+  while (done < size) {
+    ssize_t got = read(fd, dest + done, static_cast<size_t>(size - done));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      *error = ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) {
+      *error = "file shrank while being read";
+      return false;
+    }
+    done += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool StatFile(const std::string& path, FileInfo* info, std::string* error) {
@@ -75,21 +95,8 @@ bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::st
     *error = ErrnoText(errno);
     return false;
   }
-  uint64_t done = 0;
-  while (done < size) {
-    ssize_t got = read(fd.get(), dest + done, static_cast<size_t>(size - done));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      *error = ErrnoText(errno);
-      return false;
-    }
-    if (got == 0) {
-      *error = "file shrank while being read";
-      return false;
-    }
-    done += static_cast<uint64_t>(got);
-  }
+  if (!ReadFully(fd.get(), dest, size, error))
+    return false;
   uint8_t extra;
   if (read(fd.get(), &extra, 1) > 0) {
     *error = "file grew while being read";
@@ -125,22 +132,7 @@ bool ReadWholeFileLimited(const std::string& path,
     return false;
   }
   data->assign(static_cast<size_t>(st.st_size), 0);
-  size_t done = 0;
-  while (done < data->size()) {
-    ssize_t got = read(fd.get(), data->data() + done, data->size() - done);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      *error = ErrnoText(errno);
-      return false;
-    }
-    if (got == 0) {
-      *error = "file shrank while being read";
-      return false;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return true;
+  return ReadFully(fd.get(), data->data(), data->size(), error);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
