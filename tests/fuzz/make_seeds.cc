@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LzmaEnc.h"
+#include "tests/support/string_block.h"
 
 namespace {
 
@@ -61,18 +62,6 @@ void CommandLineSeeds() {
   Write("command_line_tail", "double_byte", Join({{0x81}, Text("a\x81\" /b \x81")}));
 }
 
-Bytes StringBlock(const std::vector<std::u16string>& entries) {
-  Bytes block;
-  for (const std::u16string& text : entries) {
-    block.push_back(static_cast<uint8_t>(text.size()));
-    block.push_back(static_cast<uint8_t>(text.size() >> 8));
-    for (char16_t unit : text) {
-      block.push_back(static_cast<uint8_t>(unit));
-      block.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-  }
-  return block;
-}
 
 void StringTableSeeds() {
   std::vector<std::u16string> entries(16);
@@ -80,7 +69,7 @@ void StringTableSeeds() {
   entries[9] = u"%1!s! Installer";
   entries[10] = u"Unknown Installer Error";
   entries[11] = u"Installation failed.";
-  const Bytes block = StringBlock(entries);
+  const Bytes block = orvia::BuildStringBlock(entries);
   Write("string_table", "entry8", Join({{8}, block}));
   Write("string_table", "entry11", Join({{11}, block}));
   Write("string_table", "cut", Join({{9}, Bytes(block.begin(), block.begin() + 60)}));

@@ -6,25 +6,13 @@
 #include <vector>
 
 #include "stub/string_table.h"
+#include "tests/support/string_block.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Each entry: a little-endian count of UTF-16 units, then the units.
-Bytes BuildBlock(const std::vector<std::u16string>& entries) {
-  Bytes block;
-  for (const std::u16string& text : entries) {
-    block.push_back(static_cast<uint8_t>(text.size()));
-    block.push_back(static_cast<uint8_t>(text.size() >> 8));
-    for (char16_t unit : text) {
-      block.push_back(static_cast<uint8_t>(unit));
-      block.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-  }
-  return block;
-}
 
 // The failure report's block: entries 8 to 11 hold text, the rest are empty.
 std::vector<std::u16string> ReportEntries() {
@@ -38,7 +26,7 @@ std::vector<std::u16string> ReportEntries() {
 
 // Where entry `index` starts in the block of `entries`.
 size_t StartOf(const std::vector<std::u16string>& entries, size_t index) {
-  return BuildBlock({entries.begin(), entries.begin() + index}).size();
+  return BuildStringBlock({entries.begin(), entries.begin() + index}).size();
 }
 
 Bytes Prefix(const Bytes& block, size_t size) {
@@ -77,11 +65,11 @@ struct EntryCase {
 
 TEST(StringTableTest, FindsPresentEntriesAndNeverReadsPastTheBlock) {
   const std::vector<std::u16string> report = ReportEntries();
-  const Bytes full = BuildBlock(report);
+  const Bytes full = BuildStringBlock(report);
   // A count that claims far more units than the block holds.
   std::vector<std::u16string> overlong(16);
   overlong[8] = u"after";
-  Bytes overlong_block = BuildBlock(overlong);
+  Bytes overlong_block = BuildStringBlock(overlong);
   overlong_block[2 * 2] = 0xFF;  // entry 2's count: 0x7FFF units
   overlong_block[2 * 2 + 1] = 0x7F;
   // A count of 300 needs its high byte to skip the right distance.
@@ -108,8 +96,8 @@ TEST(StringTableTest, FindsPresentEntriesAndNeverReadsPastTheBlock) {
       {"empty block", Bytes(), 0, nullptr},
       {"count runs past the block", overlong_block, 2, nullptr},
       {"entry after a count that runs past", overlong_block, 8, nullptr},
-      {"300 units", BuildBlock(long_entry), 0, long_entry[0].c_str()},
-      {"entry after 300 units", BuildBlock(long_entry), 1, u"next"},
+      {"300 units", BuildStringBlock(long_entry), 0, long_entry[0].c_str()},
+      {"entry after 300 units", BuildStringBlock(long_entry), 1, u"next"},
   };
   for (const EntryCase& c : cases) {
     SCOPED_TRACE(c.name);
