@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace orvia {
+#include "stub/payload/payload_format.h"
 
-constexpr size_t kBcj2HeaderSize = 20;
+namespace orvia {
 
 struct Bcj2Streams {
   std::vector<uint8_t> main;  // the data without the operands taken out

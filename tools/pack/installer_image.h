@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "stub/payload/payload_format.h"
 #include "tools/pe/resource_tree.h"
 
 namespace orvia {
@@ -17,7 +18,6 @@ namespace orvia {
 inline ResourceKey PayloadResourceType() {
   return ResourceKey::Named("B");
 }
-constexpr uint32_t kPayloadResourceId = 102;
 constexpr uint32_t kPayloadResourceLanguage = 0;
 
 // Checks that `image` can take a payload: an i386 PE32 image, not signed,

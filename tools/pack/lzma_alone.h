@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace orvia {
+#include "stub/payload/payload_format.h"
 
-constexpr size_t kLzmaAloneHeaderSize = 13;
+namespace orvia {
 
 struct LzmaOptions {
   int lc = 3;
