@@ -21,10 +21,7 @@ constexpr DWORD kKeepFiles = 0x8004FFFF;
 constexpr DWORD kUntagged = 0x80040750;
 
 std::wstring InstallerPath(const char* name) {
-  std::wstring path = L"Z:";
-  for (const char* p = ORVIA_E2E_INSTALLERS; *p; ++p)
-    path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  path += L'\\';
+  std::wstring path = orvia_test::WinePathOf(ORVIA_E2E_INSTALLERS) + L"\\";
   for (const char* p = name; *p; ++p)
     path += static_cast<wchar_t>(*p);
   return path + L".exe";

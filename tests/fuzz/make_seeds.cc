@@ -10,6 +10,7 @@
 
 #include "LzmaEnc.h"
 #include "tests/support/string_block.h"
+#include "tests/support/malloc_alloc.h"
 
 namespace {
 
@@ -134,16 +135,8 @@ void TarSeeds() {
   Write("tar_header", "end", Bytes(512));
 }
 
-void* Alloc(void*, size_t size) {
-  return std::malloc(size);
-}
-
-void Free(void*, void* block) {
-  std::free(block);
-}
 
 Bytes LzmaAlone(const Bytes& block) {
-  ISzAlloc alloc = {Alloc, Free};
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.dictSize = 1 << 12;
@@ -153,7 +146,7 @@ Bytes LzmaAlone(const Bytes& block) {
   Byte properties[LZMA_PROPS_SIZE];
   SizeT properties_size = sizeof(properties);
   if (LzmaEncode(data.data(), &data_size, block.data(), block.size(), &props, properties,
-                 &properties_size, 0, nullptr, &alloc, &alloc) != SZ_OK) {
+                 &properties_size, 0, nullptr, orvia::MallocAlloc(), orvia::MallocAlloc()) != SZ_OK) {
     std::fprintf(stderr, "make_seeds: LzmaEncode failed\n");
     g_failed = true;
   }

@@ -9,6 +9,8 @@
 #include "LzmaDec.h"
 #include "LzmaEnc.h"
 #include "stub/payload/payload_decode.h"
+#include "stub/payload/payload_format.h"
+#include "tests/support/malloc_alloc.h"
 
 namespace {
 
@@ -16,19 +18,6 @@ namespace {
 // so larger requests are skipped instead of exhausting it.
 constexpr uint32_t kMaxRequest = 1 << 16;
 
-void* Alloc(void*, size_t size) {
-  return std::malloc(size);
-}
-
-void Free(void*, void* block) {
-  std::free(block);
-}
-
-ISzAlloc g_alloc = {Alloc, Free};
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 void PutLe32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i)
@@ -50,7 +39,7 @@ enum Tweak : uint8_t {
 // decoding under test.
 CLzmaEncHandle Encoder() {
   static CLzmaEncHandle encoder = [] {
-    CLzmaEncHandle handle = LzmaEnc_Create(&g_alloc);
+    CLzmaEncHandle handle = LzmaEnc_Create(orvia::MallocAlloc());
     CLzmaEncProps props;
     LzmaEncProps_Init(&props);
     props.level = 1;
@@ -69,8 +58,8 @@ bool EncodeBlock(const uint8_t* block, size_t size, uint8_t tweaks, std::vector<
   Byte properties[LZMA_PROPS_SIZE];
   SizeT properties_size = sizeof(properties);
   if (LzmaEnc_WriteProperties(Encoder(), properties, &properties_size) != SZ_OK ||
-      LzmaEnc_MemEncode(Encoder(), data.data(), &data_size, block, size, 0, nullptr, &g_alloc,
-                        &g_alloc) != SZ_OK)
+      LzmaEnc_MemEncode(Encoder(), data.data(), &data_size, block, size, 0, nullptr, orvia::MallocAlloc(),
+                        orvia::MallocAlloc()) != SZ_OK)
     return false;
   data.resize(data_size);
   if ((tweaks & kLastByteCut) && !data.empty())
@@ -97,8 +86,8 @@ bool EncodeBlock(const uint8_t* block, size_t size, uint8_t tweaks, std::vector<
 bool AsksTooMuch(const std::vector<uint8_t>& payload) {
   if (payload.size() < 13)
     return false;
-  const uint32_t unpacked = Le32(payload.data() + 5);
-  if (Le32(payload.data() + 1) > kMaxRequest || unpacked > kMaxRequest)
+  const uint32_t unpacked = orvia::ReadLittleEndian32(payload.data() + 5);
+  if (orvia::ReadLittleEndian32(payload.data() + 1) > kMaxRequest || unpacked > kMaxRequest)
     return true;
   // Below the branch-converter header the stub stops before any tarball.
   if (unpacked < 20)
@@ -111,8 +100,8 @@ bool AsksTooMuch(const std::vector<uint8_t>& payload) {
   // Whatever the result: the stub goes on after a stream that merely ran out of
   // input once the block was full.
   LzmaDecode(block.data(), &produced, payload.data() + 13, &consumed, payload.data(),
-             LZMA_PROPS_SIZE, LZMA_FINISH_END, &status, &g_alloc);
-  return produced >= 4 && Le32(block.data()) > kMaxRequest;
+             LZMA_PROPS_SIZE, LZMA_FINISH_END, &status, orvia::MallocAlloc());
+  return produced >= 4 && orvia::ReadLittleEndian32(block.data()) > kMaxRequest;
 }
 
 struct Capture {

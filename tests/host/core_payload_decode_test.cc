@@ -12,21 +12,12 @@
 
 #include "LzmaEnc.h"
 #include "stub/payload/payload_decode.h"
+#include "tests/support/malloc_alloc.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void* EncoderAlloc(void*, size_t size) {
-  return std::malloc(size);
-}
-
-void EncoderFree(void*, void* block) {
-  std::free(block);
-}
-
-ISzAlloc g_encoder_alloc = {EncoderAlloc, EncoderFree};
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -86,7 +77,7 @@ Bytes LzmaAlone(const Bytes& block, int lc = 3, int lp = 0, int pb = 2) {
   SizeT properties_size = sizeof(properties);
   const SRes result =
       LzmaEncode(data.data(), &data_size, block.data(), block.size(), &props, properties,
-                 &properties_size, 0, nullptr, &g_encoder_alloc, &g_encoder_alloc);
+                 &properties_size, 0, nullptr, MallocAlloc(), MallocAlloc());
   if (result != SZ_OK || properties_size != LZMA_PROPS_SIZE)
     ADD_FAILURE() << "LzmaEncode failed: " << result;
   data.resize(data_size);

@@ -12,6 +12,8 @@ extern "C" {
 #include "LzmaDec.h"
 }
 
+#include "stub/payload/payload_format.h"
+#include "tests/support/malloc_alloc.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 #include "tools/pack/payload.h"
@@ -23,17 +25,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void* TestAlloc(void*, size_t size) {
-  return std::malloc(size);
-}
-void TestFree(void*, void* p) {
-  std::free(p);
-}
-ISzAlloc g_test_alloc = {TestAlloc, TestFree};
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // The stub's decoding, call for call: LzmaDec one-shot into a block of the
 // stored size, then Bcj2_Decode of the four streams.
@@ -52,24 +43,24 @@ StubDecode DecodeLikeTheStub(const Bytes& payload) {
     return r;
   CLzmaDec state;
   LzmaDec_Construct(&state);
-  if (LzmaDec_Allocate(&state, payload.data(), LZMA_PROPS_SIZE, &g_test_alloc) != SZ_OK)
+  if (LzmaDec_Allocate(&state, payload.data(), LZMA_PROPS_SIZE, MallocAlloc()) != SZ_OK)
     return r;
   LzmaDec_Init(&state);
-  Bytes block(Le32(payload.data() + 5));
+  Bytes block(ReadLittleEndian32(payload.data() + 5));
   SizeT out_len = block.size();
   SizeT in_len = payload.size() - 13;
   r.lzma = LzmaDec_DecodeToBuf(&state, block.data(), &out_len, payload.data() + 13, &in_len,
                                LZMA_FINISH_END, &r.status);
-  LzmaDec_Free(&state, &g_test_alloc);
+  LzmaDec_Free(&state, MallocAlloc());
   r.produced = out_len;
   r.consumed = in_len;
   if (r.lzma != SZ_OK || block.size() < 20)
     return r;
   const uint8_t* h = block.data();
-  uint32_t sizes[4] = {Le32(h + 4), Le32(h + 8), Le32(h + 12), Le32(h + 16)};
+  uint32_t sizes[4] = {ReadLittleEndian32(h + 4), ReadLittleEndian32(h + 8), ReadLittleEndian32(h + 12), ReadLittleEndian32(h + 16)};
   if (20ull + sizes[0] + sizes[1] + sizes[2] + sizes[3] > block.size())
     return r;
-  r.tarball.resize(Le32(h));
+  r.tarball.resize(ReadLittleEndian32(h));
   const uint8_t* main = h + 20;
   r.bcj2 = Bcj2_Decode(main, sizes[0], main + sizes[0], sizes[1], main + sizes[0] + sizes[1],
                        sizes[2], main + sizes[0] + sizes[1] + sizes[2], sizes[3], r.tarball.data(),
@@ -123,9 +114,9 @@ TEST(PayloadTest, StubDecodesEveryOptionSetBackToTheTarball) {
 
     ASSERT_GE(payload.size(), 13u);
     EXPECT_EQ(payload[0], c.options.lc + 9 * (c.options.lp + 5 * c.options.pb));
-    EXPECT_EQ(Le32(payload.data() + 1), c.stored_dict);
-    EXPECT_EQ(Le32(payload.data() + 5), block.size());
-    EXPECT_EQ(Le32(payload.data() + 9), 0u);
+    EXPECT_EQ(ReadLittleEndian32(payload.data() + 1), c.stored_dict);
+    EXPECT_EQ(ReadLittleEndian32(payload.data() + 5), block.size());
+    EXPECT_EQ(ReadLittleEndian32(payload.data() + 9), 0u);
 
     StubDecode d = DecodeLikeTheStub(payload);
     EXPECT_EQ(d.lzma, SZ_OK);
@@ -195,7 +186,7 @@ TEST(PayloadTest, DecoderRefusesDamagedPayloads) {
       b[4 * field + i] = static_cast<uint8_t>(value >> (8 * i));
     return PayloadAround(b);
   };
-  uint32_t main_size = Le32(block.data() + 4);
+  uint32_t main_size = ReadLittleEndian32(block.data() + 4);
   Bytes longer = good;
   longer.push_back(0);
   struct Case {

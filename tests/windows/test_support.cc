@@ -120,4 +120,11 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
+std::wstring WinePathOf(const char* unix_path) {
+  std::wstring path = L"Z:";
+  for (const char* p = unix_path; *p; ++p)
+    path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return path;
+}
+
 }  // namespace orvia_test

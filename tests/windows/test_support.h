@@ -42,6 +42,9 @@ std::vector<std::wstring> ListDirectory(const std::wstring& directory);
 
 std::string Narrow(const std::wstring& text);
 
+// A Unix path of the build as Wine shows it: on drive Z:, with backslashes.
+std::wstring WinePathOf(const char* unix_path);
+
 }  // namespace orvia_test
 
 #endif  // ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_

@@ -11,16 +11,6 @@ namespace {
 using orvia::SystemWin32Api;
 using orvia::WideString;
 
-// The tarball that the embedded payload decodes to, as a Unix path made by
-// the build; Wine maps it to drive Z:.
-std::wstring ExpectedTarballPath() {
-  std::string unix_path = ORVIA_TEST_TARBALL;
-  std::wstring path = L"Z:";
-  for (char c : unix_path)
-    path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
-
 enum class Failure {
   kNone,
   kTempName,
@@ -129,7 +119,7 @@ TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
   while (ReadFile(tarball, chunk, sizeof(chunk), &got, nullptr) && got > 0)
     content.append(chunk, got);
   CloseHandle(tarball);
-  EXPECT_EQ(content, orvia_test::ReadFileBytes(ExpectedTarballPath()));
+  EXPECT_EQ(content, orvia_test::ReadFileBytes(orvia_test::WinePathOf(ORVIA_TEST_TARBALL)));
   // Beside the working directory, in the base directory, not inside it.
   ASSERT_EQ(installer.cleanup_files.Count(), 1);
   const std::wstring path = installer.cleanup_files.At(0).c_str();
