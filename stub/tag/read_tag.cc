@@ -15,15 +15,15 @@ std::unique_ptr<char[]> ReadTag(Win32Api& api, const wchar_t* path) {
     return nullptr;
   size_t offset = 0;
   size_t length = 0;
-  if (!FindTagText(file.data(), file.size(), &offset, &length))
+  if (FindTagText(file.data(), file.size(), &offset, &length) != TagScanResult::kFound)
     return nullptr;
   std::unique_ptr<char[]> tag(new char[length + 1]);
   std::memcpy(tag.get(), file.data() + offset, length);
   tag[length] = '\0';
-  for (const char* p = tag.get(); *p; ++p) {
-    if (*p == '"')
-      return nullptr;
-  }
+  size_t usable = 0;
+  if (CheckTagText(reinterpret_cast<const uint8_t*>(tag.get()), length, &usable) !=
+      TagScanResult::kFound)
+    return nullptr;
   return tag;
 }
 

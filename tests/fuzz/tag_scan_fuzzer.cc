@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t offset = 0;
   size_t length = 0;
-  if (!orvia::FindTagText(data, size, &offset, &length))
+  if (orvia::FindTagText(data, size, &offset, &length) != orvia::TagScanResult::kFound)
     return 0;
   // A found text follows the magic and its length field, inside the view.
   const size_t header = orvia::kTagMagicSize + 2;
@@ -19,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::memcmp(block, orvia::kTagMagic, orvia::kTagMagicSize) != 0)
     std::abort();
   if (static_cast<size_t>((block[12] << 8) | block[13]) != length)
+    std::abort();
+  size_t usable = 0;
+  if (orvia::CheckTagText(data + offset, length, &usable) == orvia::TagScanResult::kFound &&
+      (usable > length || std::memchr(data + offset, '"', usable) != nullptr ||
+       (usable < length && data[offset + usable] != 0)))
     std::abort();
   return 0;
 }
