@@ -5,11 +5,11 @@
 namespace orvia {
 namespace {
 
-constexpr size_t kMinimumView = 64;               // the DOS header
-constexpr size_t kNtHeadersOffsetField = 0x3C;    // e_lfanew
-constexpr uint64_t kNtHeadersSpan = 248;          // signature, file header, PE32 optional header
+constexpr size_t kMinimumView = 64;             // the DOS header
+constexpr size_t kNtHeadersOffsetField = 0x3C;  // e_lfanew
+constexpr uint64_t kNtHeadersSpan = 248;        // signature, file header, PE32 optional header
 constexpr size_t kMachineOffset = 4;
-constexpr size_t kCertificateEntryOffset = 152;   // data directory 4 in a PE32 header
+constexpr size_t kCertificateEntryOffset = 152;  // data directory 4 in a PE32 header
 constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr uint64_t kWinCertificateHeaderSize = 8;
 constexpr uint64_t kMinimumTableSize = 12;
@@ -58,7 +58,9 @@ const char* DescribeTagScanResult(TagScanResult result) {
   return "unknown";
 }
 
-TagScanResult FindTagText(const uint8_t* view, size_t size, size_t* text_offset,
+TagScanResult FindTagText(const uint8_t* view,
+                          size_t size,
+                          size_t* text_offset,
                           size_t* text_length) {
   if (size < kMinimumView)
     return TagScanResult::kViewTooSmall;

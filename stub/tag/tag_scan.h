@@ -49,7 +49,9 @@ const char* DescribeTagScanResult(TagScanResult result);
 // Looks at `size` bytes of a mapped file (the view, pages rounded up) and
 // finds the first tag block of its certificate table; on kFound gives the
 // offset and length of its text. Never reads outside [view, view + size).
-TagScanResult FindTagText(const uint8_t* view, size_t size, size_t* text_offset,
+TagScanResult FindTagText(const uint8_t* view,
+                          size_t size,
+                          size_t* text_offset,
                           size_t* text_length);
 
 // The part of a found text that the setup program receives: the bytes before

@@ -11,6 +11,7 @@
 #include "LzmaEnc.h"
 #include "tests/support/string_block.h"
 #include "tests/support/malloc_alloc.h"
+#include "tests/support/tag_image.h"
 
 namespace {
 
@@ -76,38 +77,17 @@ void StringTableSeeds() {
   Write("string_table", "cut", Join({{9}, Bytes(block.begin(), block.begin() + 60)}));
 }
 
-Bytes TagImage(uint16_t machine, const Bytes& table_content) {
-  const size_t nt = 0x40;
-  const size_t table_offset = 0x140;
-  Bytes table = Join({Le32(static_cast<uint32_t>(12 + table_content.size())),
-                      Le16(0x0200),
-                      Le16(0x0002),
-                      {0x30, 0x82, 0x01, 0x00},
-                      table_content});
-  Bytes image(table_offset);
-  image[0] = 'M';
-  image[1] = 'Z';
-  Put(image, 0x3C, Le32(nt));
-  Put(image, nt, Text(std::string("PE\0\0", 4)));
-  Put(image, nt + 4, Le16(machine));
-  Put(image, nt + 24, Le16(0x010B));
-  Put(image, nt + 152, Le32(table_offset));
-  Put(image, nt + 156, Le32(static_cast<uint32_t>(table.size())));
-  return Join({image, table});
-}
-
-Bytes TagBlock(const std::string& text) {
-  const uint16_t n = static_cast<uint16_t>(text.size());
-  return Join(
-      {Text("Gact2.0Vantu"), {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)}, Text(text)});
-}
-
 void TagSeeds() {
+  using orvia::tag_image::CertificateTable;
+  using orvia::tag_image::Image;
+  using orvia::tag_image::TagBlock;
   const Bytes tag = TagBlock("appguid={8A69D345-D564-463C-AFF1-A69D9E530F96}&needsadmin=true");
-  Write("tag_scan", "tagged", TagImage(0x014C, Join({Bytes(16, 0x5A), tag, Bytes(32)})));
-  Write("tag_scan", "two_blocks", TagImage(0x014C, Join({TagBlock("a=b"), tag})));
-  Write("tag_scan", "amd64", TagImage(0x8664, tag));
-  Write("tag_scan", "untagged", TagImage(0x014C, Bytes(64, 0x11)));
+  Write("tag_scan", "tagged", Image(CertificateTable(Join({Bytes(16, 0x5A), tag, Bytes(32)}))));
+  Write("tag_scan", "two_blocks", Image(CertificateTable(Join({TagBlock("a=b"), tag}))));
+  Write("tag_scan", "amd64", Image(CertificateTable(tag), 0x8664));
+  Write("tag_scan", "untagged", Image(CertificateTable(Bytes(64, 0x11))));
+  Write("tag_scan", "quote_after_zero",
+        Image(CertificateTable(TagBlock(std::string("a=b\0\"", 5)))));
 }
 
 Bytes TarHeader(const std::string& name, const std::string& size, const std::string& magic) {

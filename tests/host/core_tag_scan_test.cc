@@ -3,44 +3,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "stub/tag/tag_scan.h"
+#include "tests/support/tag_image.h"
 
 namespace orvia {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr size_t kNtHeaders = 0x40;  // e_lfanew
-constexpr size_t kMachine = kNtHeaders + 4;
-constexpr size_t kSecurityEntry = kNtHeaders + 152;  // data directory 4 of a PE32 header
-constexpr size_t kTable = 0x200;                     // leaves a gap after the 248 header bytes
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts)
-    all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
-Bytes Put16(Bytes bytes, size_t offset, uint16_t value) {
-  bytes[offset] = static_cast<uint8_t>(value);
-  bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
-  return bytes;
-}
-
-Bytes Put32(Bytes bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-  return bytes;
-}
+using namespace tag_image;  // NOLINT: the image builders are this file's vocabulary
 
 Bytes Overwrite(Bytes bytes, size_t offset, const Bytes& part) {
   std::copy(part.begin(), part.end(), bytes.begin() + offset);
@@ -50,46 +22,6 @@ Bytes Overwrite(Bytes bytes, size_t offset, const Bytes& part) {
 Bytes Cut(Bytes bytes, size_t size) {
   bytes.resize(size);
   return bytes;
-}
-
-// The magic, a big-endian length that need not match the text, the text.
-Bytes TagBlockWithLength(uint16_t length, const std::string& text) {
-  return Join({Text(kTagMagic),
-               {static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)},
-               Text(text)});
-}
-
-Bytes TagBlock(const std::string& text) {
-  return TagBlockWithLength(static_cast<uint16_t>(text.size()), text);
-}
-
-// The 8-byte WIN_CERTIFICATE header, then a DER SEQUENCE tag and the first
-// byte of its length (`length_form`), then `rest` as it comes.
-Bytes CertificateTableRaw(const Bytes& rest, uint8_t length_form = 0x82) {
-  Bytes header = Put32(Bytes(8), 0, static_cast<uint32_t>(10 + rest.size()));
-  header = Put16(header, 4, 0x0200);  // WIN_CERT_REVISION_2_0
-  header = Put16(header, 6, 0x0002);  // WIN_CERT_TYPE_PKCS_SIGNED_DATA
-  return Join({header, {0x30, length_form}, rest});
-}
-
-// A signature whose two DER length bytes are followed by `content`.
-Bytes CertificateTable(const Bytes& content, uint8_t length_form = 0x82) {
-  return CertificateTableRaw(Join({{0x1F, 0xF6}, content}), length_form);
-}
-
-// A PE32 image that ends with `table` as its certificate table.
-Bytes Image(const Bytes& table) {
-  Bytes image(kTable);
-  image[0] = 'M';
-  image[1] = 'Z';
-  image = Put32(image, 0x3C, kNtHeaders);
-  image[kNtHeaders] = 'P';
-  image[kNtHeaders + 1] = 'E';
-  image = Put16(image, kMachine, 0x014C);
-  image = Put16(image, kNtHeaders + 24, 0x010B);  // PE32 optional header magic
-  image = Put32(image, kSecurityEntry, kTable);
-  image = Put32(image, kSecurityEntry + 4, static_cast<uint32_t>(table.size()));
-  return Join({image, table});
 }
 
 struct TagCase {
@@ -175,8 +107,8 @@ TEST(TagScanTest, FindsTheFirstBlockInsideTheCertificateTable) {
       {"block over the DER length bytes: the scan starts at the table",
        Image(CertificateTableRaw(TagBlock("early"))), R::kFound, "early"},
       {"block before the table is not looked at", in_gap, R::kFound, "real"},
-      {"a double quote in the text", Image(CertificateTable(TagBlock("a=\"b\""))),
-       R::kDoubleQuote, ""},
+      {"a double quote in the text", Image(CertificateTable(TagBlock("a=\"b\""))), R::kDoubleQuote,
+       ""},
       {"a double quote before a zero byte", Image(CertificateTable(TagBlock(quote_then_zero))),
        R::kDoubleQuote, ""},
       {"a double quote after a zero byte goes unnoticed",
