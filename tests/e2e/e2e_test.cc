@@ -231,22 +231,52 @@ TEST_F(EndToEnd, SetupPathWithoutBlanksStandsUnquoted) {
 }
 
 TEST_F(EndToEnd, NoArgumentsAndNoTagShowTheUntaggedBox) {
-  const std::wstring box = scratch_.path() + L"\\box.txt";
-  HANDLE reader = orvia_test::Start(L"\"" + orvia_test::OwnDirectory() + L"box_reader.exe\" \"" +
-                                    box + L"\" 60000");
-  ASSERT_NE(reader, nullptr);
-  Outcome run = Run("probe", L"");
-  WaitForSingleObject(reader, 60000);
-  DWORD reader_status = 1;
-  GetExitCodeProcess(reader, &reader_status);
-  CloseHandle(reader);
-  EXPECT_EQ(run.exit_code, kUntagged);
-  EXPECT_EQ(reader_status, 0u);
-  std::string bytes = orvia_test::ReadFileBytes(box);
-  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2),
-            L"VantuCompanyName Installer\nUnknown Installer Error");
-  EXPECT_FALSE(run.report.ran);
-  EXPECT_TRUE(run.left.empty());
+  // Signed or not, a copy without a tag cannot run without arguments.
+  for (const char* installer : {"probe", "probe-signed"}) {
+    SCOPED_TRACE(installer);
+    const std::wstring box = scratch_.path() + L"\\box-" + std::to_wstring(runs_) + L".txt";
+    HANDLE reader = orvia_test::Start(L"\"" + orvia_test::OwnDirectory() + L"box_reader.exe\" \"" +
+                                      box + L"\" 60000");
+    ASSERT_NE(reader, nullptr);
+    Outcome run = Run(installer, L"");
+    WaitForSingleObject(reader, 60000);
+    DWORD reader_status = 1;
+    GetExitCodeProcess(reader, &reader_status);
+    CloseHandle(reader);
+    EXPECT_EQ(run.exit_code, kUntagged);
+    EXPECT_EQ(reader_status, 0u);
+    std::string bytes = orvia_test::ReadFileBytes(box);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2),
+              L"VantuCompanyName Installer\nUnknown Installer Error");
+    EXPECT_FALSE(run.report.ran);
+    EXPECT_TRUE(run.left.empty());
+  }
+}
+
+// A copy signed and then tagged by the tools hands the tag on; the signed
+// copy it was made from, given arguments, runs without one.
+TEST_F(EndToEnd, TaggedCopyHandsItsTagToTheSetupProgram) {
+  const std::string tag = ORVIA_E2E_TAG;
+  const std::string M = orvia_test::Narrow(InstallerPath("probe-tagged"));
+  const struct {
+    const char* installer;
+    const wchar_t* arguments;
+    std::string expected_tail;  // after the setup path
+  } cases[] = {
+      {"probe-tagged", L"", " /installsource taggedmi /install \"" + tag + "\""},
+      {"probe-tagged", L"/silent /lang de", " /silent /lang de \"" + tag + "\""},
+      {"probe-tagged", L"/silent /nomitag", " /silent"},
+      {"probe-tagged", L"/recover", " /recover \"" + M + "\" \"" + tag + "\""},
+      {"probe-signed", L"/silent", " /silent"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.installer) + " " + orvia_test::Narrow(c.arguments));
+    Outcome run = Run(c.installer, c.arguments, 5);
+    EXPECT_EQ(run.exit_code, 5u);
+    ASSERT_TRUE(run.report.ran);
+    EXPECT_EQ(run.report.Get("command_line"), Quoted(run.report.Get("own_path")) + c.expected_tail);
+    EXPECT_TRUE(run.left.empty());
+  }
 }
 
 TEST_F(EndToEnd, SetupProgramChoice) {
