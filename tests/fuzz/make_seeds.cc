@@ -46,10 +46,6 @@ void Put(Bytes& bytes, size_t offset, const Bytes& part) {
   std::memcpy(bytes.data() + offset, part.data(), part.size());
 }
 
-Bytes Le16(uint16_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-}
-
 Bytes Le32(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
           static_cast<uint8_t>(v >> 24)};
