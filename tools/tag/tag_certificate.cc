@@ -41,9 +41,10 @@ bool ToDer(int (*encode)(const T*, unsigned char**), const T* object, std::vecto
 
 bool SetNames(X509* cert) {
   X509NamePtr name(X509_NAME_new());
-  return name && X509_NAME_add_entry_by_txt(
-                     name.get(), "CN", MBSTRING_ASC,
-                     reinterpret_cast<const unsigned char*>(kTagCertificateName), -1, -1, 0) &&
+  return name &&
+         X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_ASC,
+                                    reinterpret_cast<const unsigned char*>(kTagCertificateName), -1,
+                                    -1, 0) &&
          X509_set_issuer_name(cert, name.get()) && X509_set_subject_name(cert, name.get());
 }
 
@@ -53,9 +54,9 @@ bool SetValidity(X509* cert) {
 }
 
 bool SetPublicKey(X509* cert) {
-  EvpPkeyPtr key(EVP_PKEY_new_raw_public_key(
-      EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(kPublicKey),
-      kEd25519KeySize));
+  EvpPkeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                             reinterpret_cast<const unsigned char*>(kPublicKey),
+                                             kEd25519KeySize));
   return key && X509_set_pubkey(cert, key.get());
 }
 
@@ -81,7 +82,7 @@ bool SetPlaceholderSignature(X509* cert) {
   X509_ALGOR* outer = const_cast<X509_ALGOR*>(algorithm);
   X509_ALGOR* inner = const_cast<X509_ALGOR*>(X509_get0_tbs_sigalg(cert));
   ASN1_BIT_STRING* value = const_cast<ASN1_BIT_STRING*>(signature);
-  const unsigned char zeros[kEd25519SignatureSize] = {};
+  unsigned char zeros[kEd25519SignatureSize] = {};
   if (!X509_ALGOR_set0(outer, OBJ_nid2obj(NID_ED25519), V_ASN1_UNDEF, nullptr) ||
       !X509_ALGOR_set0(inner, OBJ_nid2obj(NID_ED25519), V_ASN1_UNDEF, nullptr) ||
       !ASN1_BIT_STRING_set(value, zeros, sizeof(zeros)))

@@ -35,7 +35,8 @@ struct SignedImage {
 };
 
 // Checks `image` and reads its table; false with a one-line reason.
-bool ReadSignedImage(const std::vector<uint8_t>& image, SignedImage* signed_image,
+bool ReadSignedImage(const std::vector<uint8_t>& image,
+                     SignedImage* signed_image,
                      std::string* error);
 
 // Whether `text` can go into a block that the stub hands on whole: not empty,
@@ -66,8 +67,8 @@ std::vector<uint8_t> AssembleImage(const std::vector<uint8_t>& image,
                                    const std::vector<uint8_t>& table);
 
 // What the stub's scan makes of a file: the scan result, the file offset of
-// the text of the block it stopped at (when it found one), and on kFound the
-// text that the setup program receives.
+// the found block's text (kFound and kDoubleQuote only; else 0), and on
+// kFound the text that the setup program receives.
 struct StubTagReading {
   TagScanResult result = TagScanResult::kNoMagic;
   size_t text_offset = 0;
