@@ -11,8 +11,9 @@
 namespace orvia {
 namespace {
 
-// Not in older SDK headers; the value is fixed by the platform.
-constexpr DWORD kLoadLibrarySearchSystem32 = 0x800;
+// Not in older SDK headers; the values are fixed by the platform.
+constexpr DWORD kLoadLibrarySearchSystem32 = 0x800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr HRESULT kCoENotInitialized = static_cast<HRESULT>(0x800401F0);  // CO_E_NOTINITIALIZED
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
 bool IsLeadByte(void* api, unsigned char byte) {
@@ -34,7 +35,9 @@ void RestrictDllSearch(Win32Api& api) {
 }  // namespace
 
 ComInitGuard::~ComInitGuard() {
-  if (result_ >= 0 && static_cast<uint32_t>(result_) != 0x800401F0)
+  // A negative result never needs undoing; the test for CO_E_NOTINITIALIZED
+  // stays as the launcher this stub replaces wrote it.
+  if (result_ >= 0 && result_ != kCoENotInitialized)
     api_.CoUninitialize();
 }
 
@@ -48,8 +51,8 @@ bool IsSupportedWindowsVersion(Win32Api& api) {
   mask = api.VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
   mask = api.VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
   mask = api.VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-  return api.VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR,
-                                mask) != FALSE;
+  return api.VerifyVersionInfoW(
+             &version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) != FALSE;
 }
 
 WideString GetStubArguments(Win32Api& api) {
@@ -64,7 +67,8 @@ WideString GetStubArguments(Win32Api& api) {
 
 uint32_t StubMain(Win32Api& api, HINSTANCE instance) {
   RestrictDllSearch(api);
-  ComInitGuard com(api, api.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  ComInitGuard com(api,
+                   api.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
   if (com.result() < 0)
     return ReportFailure(api, static_cast<uint32_t>(com.result()));
   if (!IsSupportedWindowsVersion(api))

@@ -18,14 +18,12 @@ bool LaunchAndWait(Win32Api& api, const WideString& command_line, uint32_t* exit
       *exit_code = api.GetLastError();
     return false;
   }
-  // Owners close in reverse order: the process handle before the thread handle.
-  ScopedHandle thread(api, process.hThread);
-  ScopedHandle child(api, process.hProcess);
-  api.WaitForSingleObject(child.get(), INFINITE);
+  ScopedProcess child(api, process);
+  api.WaitForSingleObject(child.process(), INFINITE);
   if (!exit_code)
     return true;
   DWORD code = 0;
-  if (!api.GetExitCodeProcess(child.get(), &code))
+  if (!api.GetExitCodeProcess(child.process(), &code))
     return false;
   *exit_code = code;
   return true;

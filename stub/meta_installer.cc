@@ -5,11 +5,13 @@
 #include "stub/path_buffer.h"
 #include "stub/payload/tar_extractor.h"
 #include "stub/payload/tar_header.h"
+#include "stub/payload/unpack.h"
 #include "stub/result_codes.h"
 #include "stub/scoped_handle.h"
 #include "stub/setup_command_line.h"
 #include "stub/tag/read_tag.h"
 #include "stub/workdir/base_directory.h"
+#include "stub/workdir/directory_ops.h"
 
 namespace orvia {
 namespace {
@@ -39,14 +41,14 @@ uint32_t MetaInstaller::Run() {
     // No fallback to the user's temporary directory: another user could
     // have prepared files there.
     WideString base = FindAdminBaseDirectory(api_);
-    if (base.empty() || !CreateWorkingDirectory(base))
+    if (base.empty() || !CreateWorkingDirectory(api_, base, &working_dir))
       return kRunFailed;
     base_dir = base;
-  } else if (!UseUserTempDirectory()) {
+  } else if (!UseUserTempDirectory(api_, &working_dir, &base_dir)) {
     return kRunFailed;
   }
 
-  ScopedFileHandle tarball(api_, UnpackPayload());
+  ScopedFileHandle tarball = UnpackPayload(api_, base_dir, &cleanup_files);
   if (!tarball.valid())
     return kRunFailed;
 
@@ -65,12 +67,12 @@ uint32_t MetaInstaller::Run() {
 
   // Declared before the tag so that the tag is released first.
   WideString line;
-  std::unique_ptr<char[]> tag;
+  HeapBuffer<char> tag;
   wchar_t own_path[MAX_PATH] = {};
   DWORD length = api_.GetModuleFileNameW(instance, own_path, MAX_PATH);
   if (length > 0 && length < MAX_PATH)
     tag = ReadTag(api_, own_path);
-  if (!BuildSetupCommandLine(api_, *this, tag.get(), line))
+  if (!BuildSetupCommandLine(api_, setup_path, command_line, tag.get(), &line))
     return ReportFailure(api_, STUB_E_UNTAGGED);
   LaunchAndWait(api_, line, &exit_code);
   return exit_code;

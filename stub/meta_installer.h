@@ -25,13 +25,10 @@ class MetaInstaller {
   // The install sequence; its result becomes the process exit code.
   uint32_t Run();
 
-  // Steps of the sequence, each reporting through its result.
-  bool CreateWorkingDirectory(const WideString& base);
-  bool UseUserTempDirectory();
-  HANDLE UnpackPayload();
+  // Registers each completely extracted file and keeps the first ".exe".
   void OnFileExtracted(const wchar_t* path);
+  // Copies the stub's own file into the working directory and registers it.
   bool CopySelfToWorkingDir();
-  void AppendRecoverArgument(WideString& line);
 
   HINSTANCE instance;
   WideString command_line;

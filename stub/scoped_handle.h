@@ -16,6 +16,14 @@ class ScopedHandleT {
   explicit ScopedHandleT(Win32Api& api) : api_(&api), handle_(Invalid()) {}
   ScopedHandleT(const ScopedHandleT&) = delete;
   ScopedHandleT& operator=(const ScopedHandleT&) = delete;
+  ScopedHandleT(ScopedHandleT&& other) : api_(other.api_), handle_(other.release()) {}
+  ScopedHandleT& operator=(ScopedHandleT&& other) {
+    if (this != &other) {
+      reset(other.release());
+      api_ = other.api_;
+    }
+    return *this;
+  }
   ~ScopedHandleT() { reset(); }
 
   HANDLE get() const { return handle_; }
@@ -45,6 +53,21 @@ inline HANDLE NullHandle() {
 
 using ScopedFileHandle = ScopedHandleT<InvalidFileHandle>;
 using ScopedHandle = ScopedHandleT<NullHandle>;
+
+// Both handles of a started process: the process handle closes first, then
+// the thread handle.
+class ScopedProcess {
+ public:
+  ScopedProcess(Win32Api& api, const PROCESS_INFORMATION& started)
+      : thread_(api, started.hThread), process_(api, started.hProcess) {}
+
+  HANDLE process() const { return process_.get(); }
+
+ private:
+  // Members are destroyed in reverse order of declaration.
+  ScopedHandle thread_;
+  ScopedHandle process_;
+};
 
 }  // namespace orvia
 

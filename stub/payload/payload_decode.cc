@@ -4,7 +4,7 @@
 
 #include "Bcj2.h"
 #include "LzmaDec.h"
-#include "stub/common/fatal.h"
+#include "stub/common/heap_buffer.h"
 #include "stub/payload/payload_format.h"
 
 namespace orvia {
@@ -12,10 +12,7 @@ namespace {
 
 // The decoder's allocator never hands back null: exhausted memory is fatal.
 void* AllocOrDie(void*, size_t size) {
-  void* block = std::malloc(size ? size : 1);
-  if (!block)
-    RaiseFatalError(kStatusNoMemory);
-  return block;
+  return AllocateOrDie(size);
 }
 
 void FreeBlock(void*, void* block) {
@@ -24,21 +21,7 @@ void FreeBlock(void*, void* block) {
 
 ISzAlloc g_decoder_alloc = {AllocOrDie, FreeBlock};
 
-// Owns one malloc'd block for the length of a scope.
-class Buffer {
- public:
-  explicit Buffer(uint32_t size) : data_(static_cast<uint8_t*>(AllocOrDie(nullptr, size))) {}
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-  ~Buffer() { std::free(data_); }
-  uint8_t* get() const { return data_; }
-
- private:
-  uint8_t* data_;
-};
-
-int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter write,
-                   void* context) {
+int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter write, void* context) {
   const uint32_t output_size = ReadLittleEndian32(block);
   const uint32_t main_size = ReadLittleEndian32(block + 4);
   const uint32_t call_size = ReadLittleEndian32(block + 8);
@@ -54,16 +37,18 @@ int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter writ
   const uint8_t* jump_stream = call_stream + call_size;
   const uint8_t* rc_stream = jump_stream + jump_size;
 
-  Buffer tarball(output_size);
-  if (Bcj2_Decode(main_stream, main_size, call_stream, call_size, jump_stream, jump_size,
-                  rc_stream, rc_size, tarball.get(), output_size) != SZ_OK)
+  HeapBuffer<uint8_t> tarball(output_size);
+  if (Bcj2_Decode(main_stream, main_size, call_stream, call_size, jump_stream, jump_size, rc_stream,
+                  rc_size, tarball.get(), output_size) != SZ_OK)
     return 1;
   return write(context, tarball.get(), output_size) ? 0 : -1;
 }
 
 }  // namespace
 
-int DecodePayloadBuffer(const uint8_t* payload, uint32_t length, TarballWriter write,
+int DecodePayloadBuffer(const uint8_t* payload,
+                        uint32_t length,
+                        TarballWriter write,
                         void* context) {
   if (length < kLzmaAloneHeaderSize)
     return -1;
@@ -75,7 +60,7 @@ int DecodePayloadBuffer(const uint8_t* payload, uint32_t length, TarballWriter w
   LzmaDec_Init(&state);
   // Only the low half of the 64-bit size field is used.
   const uint32_t unpacked_size = ReadLittleEndian32(payload + kLzmaUnpackedSizeOffset);
-  Buffer block(unpacked_size);
+  HeapBuffer<uint8_t> block(unpacked_size);
   SizeT produced = unpacked_size;
   SizeT consumed = length - kLzmaAloneHeaderSize;
   ELzmaStatus status;

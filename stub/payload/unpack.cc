@@ -1,9 +1,7 @@
 #include "stub/payload/unpack.h"
 
-#include "stub/meta_installer.h"
 #include "stub/payload/payload_decode.h"
 #include "stub/payload/payload_format.h"
-#include "stub/scoped_handle.h"
 #include "stub/workdir/directory_ops.h"
 
 namespace orvia {
@@ -27,31 +25,34 @@ int32_t DecodePayload(Win32Api& api, const uint8_t* payload, uint32_t length, HA
   return DecodePayloadBuffer(payload, length, WriteTarball, &sink);
 }
 
-HANDLE MetaInstaller::UnpackPayload() {
-  WideString name = MakeTempFileName(api_, base_dir, kTarballPrefix);
+ScopedFileHandle UnpackPayload(Win32Api& api,
+                               const WideString& base_dir,
+                               StringList* cleanup_files) {
+  ScopedFileHandle none(api);
+  WideString name = MakeTempFileName(api, base_dir, kTarballPrefix);
   if (name.empty())
-    return INVALID_HANDLE_VALUE;
+    return none;
   // Registered before anything else is tried, so every later failure leaves
   // the file to the cleanup.
-  cleanup_files.Add(name);
-  HRSRC found = api_.FindResourceW(nullptr, MAKEINTRESOURCEW(kPayloadResourceId),
-                                   kPayloadResourceType);
-  HGLOBAL loaded = found ? api_.LoadResource(nullptr, found) : nullptr;
-  const void* payload = loaded ? api_.LockResource(loaded) : nullptr;
+  cleanup_files->Add(name);
+  HRSRC found =
+      api.FindResourceW(nullptr, MAKEINTRESOURCEW(kPayloadResourceId), kPayloadResourceType);
+  HGLOBAL loaded = found ? api.LoadResource(nullptr, found) : nullptr;
+  const void* payload = loaded ? api.LockResource(loaded) : nullptr;
   if (!payload)
-    return INVALID_HANDLE_VALUE;
+    return none;
   // No sharing: nobody may change the tarball between decoding and extraction.
-  ScopedFileHandle file(api_, api_.CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                               nullptr, OPEN_ALWAYS, 0, nullptr));
+  ScopedFileHandle file(api, api.CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             OPEN_ALWAYS, 0, nullptr));
   if (!file.valid())
-    return INVALID_HANDLE_VALUE;
-  if (DecodePayload(api_, static_cast<const uint8_t*>(payload),
-                    api_.SizeofResource(nullptr, found), file.get()) != 0)
-    return INVALID_HANDLE_VALUE;
+    return none;
+  if (DecodePayload(api, static_cast<const uint8_t*>(payload), api.SizeofResource(nullptr, found),
+                    file.get()) != 0)
+    return none;
   LARGE_INTEGER start = {};
-  if (!api_.SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN))
-    return INVALID_HANDLE_VALUE;
-  return file.release();
+  if (!api.SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN))
+    return none;
+  return file;
 }
 
 }  // namespace orvia

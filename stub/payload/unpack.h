@@ -4,13 +4,24 @@
 
 #include <cstdint>
 
+#include "stub/common/string_list.h"
+#include "stub/common/wide_string.h"
 #include "stub/platform/win32_api.h"
+#include "stub/scoped_handle.h"
 
 namespace orvia {
 
 // Decodes `length` payload bytes and writes the tarball to `file` with one
 // write. 0 on success, 1 when the branch converter fails, -1 otherwise.
 int32_t DecodePayload(Win32Api& api, const uint8_t* payload, uint32_t length, HANDLE file);
+
+// Makes the tarball file under a fresh "KUT" name in `base_dir`, registers
+// its name in `cleanup_files` as soon as it exists, and writes the decoded
+// payload into it. The handle reads the tarball from its first byte; it is
+// invalid on any failure.
+ScopedFileHandle UnpackPayload(Win32Api& api,
+                               const WideString& base_dir,
+                               StringList* cleanup_files);
 
 }  // namespace orvia
 

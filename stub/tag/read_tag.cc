@@ -7,23 +7,23 @@
 
 namespace orvia {
 
-std::unique_ptr<char[]> ReadTag(Win32Api& api, const wchar_t* path) {
+HeapBuffer<char> ReadTag(Win32Api& api, const wchar_t* path) {
   if (!path)
-    return nullptr;
+    return HeapBuffer<char>();
   MappedFile file(api);
   if (!file.Open(path))
-    return nullptr;
+    return HeapBuffer<char>();
   size_t offset = 0;
   size_t length = 0;
   if (FindTagText(file.data(), file.size(), &offset, &length) != TagScanResult::kFound)
-    return nullptr;
-  std::unique_ptr<char[]> tag(new char[length + 1]);
+    return HeapBuffer<char>();
+  HeapBuffer<char> tag(length + 1);
   std::memcpy(tag.get(), file.data() + offset, length);
   tag[length] = '\0';
   size_t usable = 0;
   if (CheckTagText(reinterpret_cast<const uint8_t*>(tag.get()), length, &usable) !=
       TagScanResult::kFound)
-    return nullptr;
+    return HeapBuffer<char>();
   return tag;
 }
 

@@ -1,6 +1,5 @@
 #include "stub/workdir/directory_ops.h"
 
-#include "stub/meta_installer.h"
 #include "stub/result_codes.h"
 
 namespace orvia {
@@ -15,10 +14,10 @@ WideString MakeTempFileName(Win32Api& api, const WideString& directory, const wc
   return WideString(buffer);
 }
 
-uint32_t CreateDirectoryPath(Win32Api& api, const WideString& path) {
+HRESULT CreateDirectoryPath(Win32Api& api, const WideString& path) {
   wchar_t canonical[MAX_PATH] = {};
   if (!api.PathCanonicalizeW(canonical, path.c_str()))
-    return static_cast<uint32_t>(E_FAIL);
+    return E_FAIL;
   canonical[MAX_PATH - 1] = L'\0';
   WideString levels(canonical);
   for (size_t i = 0; i < levels.length(); ++i) {
@@ -36,27 +35,26 @@ uint32_t CreateDirectoryPath(Win32Api& api, const WideString& path) {
         !api.CreateDirectoryW(level.c_str(), nullptr)) {
       DWORD error = api.GetLastError();
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-        return 0x80070000u | (error & 0xFFFF);
+        return static_cast<HRESULT>(HresultFromWin32(error));
     }
     if (end >= levels.length())
-      return 0;
+      return S_OK;
     ++end;
   }
 }
 
-bool MetaInstaller::CreateWorkingDirectory(const WideString& base) {
-  // Only the last level of the base is made here; 183 means it is there.
-  if (!api_.CreateDirectoryW(base.c_str(), nullptr) &&
-      api_.GetLastError() != ERROR_ALREADY_EXISTS)
+bool CreateWorkingDirectory(Win32Api& api, const WideString& base, WideString* working_dir) {
+  // Only the last level of the base is made here.
+  if (!api.CreateDirectoryW(base.c_str(), nullptr) && api.GetLastError() != ERROR_ALREADY_EXISTS)
     return false;
-  WideString name = MakeTempFileName(api_, base, kWorkPrefix);
+  WideString name = MakeTempFileName(api, base, kWorkPrefix);
   if (name.empty())
     return false;
   // The placeholder reserved a unique name; the directory takes its place.
-  api_.DeleteFileW(name.c_str());
-  if (!api_.CreateDirectoryW(name.c_str(), nullptr))
+  api.DeleteFileW(name.c_str());
+  if (!api.CreateDirectoryW(name.c_str(), nullptr))
     return false;
-  working_dir = name;
+  *working_dir = name;
   return true;
 }
 

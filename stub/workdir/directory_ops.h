@@ -19,9 +19,14 @@ constexpr wchar_t kTarballPrefix[] = L"KUT";
 WideString MakeTempFileName(Win32Api& api, const WideString& directory, const wchar_t* prefix);
 
 // Creates every missing level of `path` (after resolving "." and ".." and
-// turning forward slashes into backslashes). 0, E_FAIL when the path cannot
+// turning forward slashes into backslashes). S_OK, E_FAIL when the path cannot
 // be canonicalised, or the HRESULT of the first level that could not be made.
-uint32_t CreateDirectoryPath(Win32Api& api, const WideString& path);
+HRESULT CreateDirectoryPath(Win32Api& api, const WideString& path);
+
+// Creates the last level of `base` if needed, then a new, empty, uniquely
+// named directory inside it, whose path goes to `working_dir`. False, with
+// `working_dir` untouched, when either cannot be made.
+bool CreateWorkingDirectory(Win32Api& api, const WideString& base, WideString* working_dir);
 
 }  // namespace orvia
 

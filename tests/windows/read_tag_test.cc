@@ -1,7 +1,6 @@
 // ReadTag and MappedFile on real files, with single results replaced through
 // the seam: what each call is given, and that everything opened is released.
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -150,7 +149,7 @@ TEST(ReadTag, EveryOpenStepFailingOnceGivesNoTagAndReleasesEverything) {
     }
     TagApi api;
     api.fail = c.fail;
-    EXPECT_TRUE(orvia::ReadTag(api, path.c_str()) == nullptr);
+    EXPECT_TRUE(!orvia::ReadTag(api, path.c_str()));
     ASSERT_TRUE(api.calls.size() >= c.calls_before_release);
     EXPECT_EQ(api.calls[c.calls_before_release - 1], std::string(c.name));
     EXPECT_TRUE(api.AllReleased());
@@ -188,12 +187,12 @@ TEST(ReadTag, FindsTheTagAndClosesTheFileOnEveryPath) {
     const std::wstring path = scratch.path() + L"\\file.exe";
     orvia_test::WriteFileBytes(path, c.bytes);
     TagApi api;
-    std::unique_ptr<char[]> tag = orvia::ReadTag(api, path.c_str());
+    orvia::HeapBuffer<char> tag = orvia::ReadTag(api, path.c_str());
     if (c.tag) {
-      ASSERT_TRUE(tag != nullptr);
+      ASSERT_TRUE(static_cast<bool>(tag));
       EXPECT_STREQ(tag.get(), c.tag);
     } else {
-      EXPECT_TRUE(tag == nullptr);
+      EXPECT_FALSE(static_cast<bool>(tag));
     }
     EXPECT_TRUE(api.AllReleased());
     if (!c.bytes.empty()) {
@@ -210,10 +209,10 @@ TEST(ReadTag, FindsTheTagAndClosesTheFileOnEveryPath) {
 
 TEST(ReadTag, NoPathOrAMissingFileGivesNoTag) {
   TagApi api;
-  EXPECT_TRUE(orvia::ReadTag(api, nullptr) == nullptr);
+  EXPECT_TRUE(!orvia::ReadTag(api, nullptr));
   EXPECT_TRUE(api.calls.empty());
   orvia_test::ScratchDirectory scratch;
-  EXPECT_TRUE(orvia::ReadTag(api, (scratch.path() + L"\\missing.exe").c_str()) == nullptr);
+  EXPECT_TRUE(!orvia::ReadTag(api, (scratch.path() + L"\\missing.exe").c_str()));
   EXPECT_TRUE(api.AllReleased());
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "mini_test.h"
-#include "stub/meta_installer.h"
 #include "stub/setup_command_line.h"
 #include "test_support.h"
 
@@ -68,13 +67,12 @@ TEST(SetupCommandLine, Table) {
       {L"a  ", nullptr, M, S, L"C:\\Temp\\KUM1.tmp\\setup.exe a  "},
   };
   for (const LineCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "arguments \"" << orvia_test::Narrow(c.arguments) << "\", tag "
-                                    << (c.tag ? c.tag : "(none)"));
+    SCOPED_TRACE(testing::Message() << "arguments \"" << orvia_test::Narrow(c.arguments)
+                                    << "\", tag " << (c.tag ? c.tag : "(none)"));
     OwnPathApi api(c.own_path);
-    orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString(c.arguments));
-    installer.setup_path.Assign(c.setup_path);
     WideString line(L"stale");
-    bool built = orvia::BuildSetupCommandLine(api, installer, c.tag, line);
+    bool built = orvia::BuildSetupCommandLine(api, WideString(c.setup_path),
+                                              WideString(c.arguments), c.tag, &line);
     EXPECT_EQ(built, c.line != nullptr);
     if (c.line) {
       EXPECT_STREQ(line.c_str(), c.line);
@@ -99,7 +97,7 @@ TEST(SetupCommandLine, NoMiTagSuffixIsTheLastNineCharacters) {
   };
   for (const auto& c : cases) {
     WideString line(c.line);
-    EXPECT_EQ(orvia::RemoveNoMiTagSuffix(api, line), c.removed) << orvia_test::Narrow(c.line);
+    EXPECT_EQ(orvia::RemoveNoMiTagSuffix(api, &line), c.removed) << orvia_test::Narrow(c.line);
     EXPECT_STREQ(line.c_str(), c.after);
   }
 }

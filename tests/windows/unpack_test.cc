@@ -3,7 +3,8 @@
 #include <string>
 
 #include "mini_test.h"
-#include "stub/meta_installer.h"
+#include "stub/payload/unpack.h"
+#include "stub/workdir/base_directory.h"
 #include "test_support.h"
 
 namespace {
@@ -27,8 +28,9 @@ class UnpackApi : public SystemWin32Api {
  public:
   explicit UnpackApi(Failure failure) : failure_(failure) {}
   UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name) override {
-    return failure_ == Failure::kTempName ? 0
-                                          : SystemWin32Api::GetTempFileNameW(path, prefix, unique, name);
+    return failure_ == Failure::kTempName
+               ? 0
+               : SystemWin32Api::GetTempFileNameW(path, prefix, unique, name);
   }
   HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) override {
     return failure_ == Failure::kFindResource ? nullptr
@@ -41,8 +43,13 @@ class UnpackApi : public SystemWin32Api {
   LPVOID LockResource(HGLOBAL data) override {
     return failure_ == Failure::kLockResource ? nullptr : SystemWin32Api::LockResource(data);
   }
-  HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                     DWORD creation, DWORD flags, HANDLE template_file) override {
+  HANDLE CreateFileW(LPCWSTR name,
+                     DWORD access,
+                     DWORD share,
+                     LPSECURITY_ATTRIBUTES security,
+                     DWORD creation,
+                     DWORD flags,
+                     HANDLE template_file) override {
     if (failure_ == Failure::kOpenTarball)
       return INVALID_HANDLE_VALUE;
     EXPECT_EQ(access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
@@ -52,9 +59,13 @@ class UnpackApi : public SystemWin32Api {
                                        template_file);
   }
   DWORD SizeofResource(HMODULE module, HRSRC resource) override {
-    return failure_ == Failure::kShortPayload ? 12 : SystemWin32Api::SizeofResource(module, resource);
+    return failure_ == Failure::kShortPayload ? 12
+                                              : SystemWin32Api::SizeofResource(module, resource);
   }
-  BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+  BOOL WriteFile(HANDLE file,
+                 LPCVOID data,
+                 DWORD size,
+                 LPDWORD written,
                  LPOVERLAPPED overlapped) override {
     if (failure_ == Failure::kWrite) {
       // A full disk: part of the tarball lands, the rest does not.
@@ -63,7 +74,9 @@ class UnpackApi : public SystemWin32Api {
     }
     return SystemWin32Api::WriteFile(file, data, size, written, overlapped);
   }
-  BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
+  BOOL SetFilePointerEx(HANDLE file,
+                        LARGE_INTEGER distance,
+                        PLARGE_INTEGER position,
                         DWORD method) override {
     return failure_ == Failure::kRewind
                ? FALSE
@@ -93,13 +106,13 @@ TEST(UnpackPayload, FailureTable) {
     SCOPED_TRACE(c.name);
     orvia_test::ScratchDirectory scratch;
     UnpackApi api(c.failure);
-    orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
-    installer.base_dir.Assign(scratch.path().c_str());
-    EXPECT_EQ(installer.UnpackPayload(), INVALID_HANDLE_VALUE);
-    ASSERT_EQ(installer.cleanup_files.Count(), c.registered ? 1 : 0);
+    orvia::StringList cleanup_files;
+    EXPECT_EQ(orvia::UnpackPayload(api, WideString(scratch.path().c_str()), &cleanup_files).get(),
+              INVALID_HANDLE_VALUE);
+    ASSERT_EQ(cleanup_files.Count(), c.registered ? 1 : 0);
     if (c.registered) {
       // The handle is closed again: the registered file can be deleted.
-      const std::wstring tarball = installer.cleanup_files.At(0).c_str();
+      const std::wstring tarball = cleanup_files.At(0).c_str();
       EXPECT_EQ(tarball.substr(0, scratch.path().size() + 4), scratch.path() + L"\\KUT");
       EXPECT_TRUE(DeleteFileW(tarball.c_str()));
     }
@@ -109,9 +122,10 @@ TEST(UnpackPayload, FailureTable) {
 TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
   orvia_test::ScratchDirectory scratch;
   UnpackApi api(Failure::kNone);
-  orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
-  ASSERT_TRUE(installer.UseUserTempDirectory());
-  HANDLE tarball = installer.UnpackPayload();
+  WideString working_dir, base_dir;
+  orvia::StringList cleanup_files;
+  ASSERT_TRUE(orvia::UseUserTempDirectory(api, &working_dir, &base_dir));
+  HANDLE tarball = orvia::UnpackPayload(api, base_dir, &cleanup_files).release();
   ASSERT_NE(tarball, INVALID_HANDLE_VALUE);
   std::string content;
   char chunk[4096];
@@ -121,12 +135,14 @@ TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
   CloseHandle(tarball);
   EXPECT_EQ(content, orvia_test::ReadFileBytes(orvia_test::WinePathOf(ORVIA_TEST_TARBALL)));
   // Beside the working directory, in the base directory, not inside it.
-  ASSERT_EQ(installer.cleanup_files.Count(), 1);
-  const std::wstring path = installer.cleanup_files.At(0).c_str();
-  const std::wstring base = installer.base_dir.c_str();
+  ASSERT_EQ(cleanup_files.Count(), 1);
+  const std::wstring path = cleanup_files.At(0).c_str();
+  const std::wstring base = base_dir.c_str();
   EXPECT_EQ(path.substr(0, base.size()), base);
   EXPECT_EQ(path.find(L'\\', base.size()), std::wstring::npos);
-  EXPECT_EQ(path.find(installer.working_dir.c_str()), std::wstring::npos);
+  EXPECT_EQ(path.find(working_dir.c_str()), std::wstring::npos);
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(working_dir.c_str());
 }
 
 }  // namespace

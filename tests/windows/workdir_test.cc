@@ -25,15 +25,18 @@ using orvia_test::ScratchDirectory;
 class FolderApi : public SystemWin32Api {
  public:
   bool admin = true;
-  std::wstring windows_folder;         // empty: SHGetFolderPathW fails for it
-  std::wstring program_files_folder;   // empty: SHGetFolderPathW fails for it
+  std::wstring windows_folder;          // empty: SHGetFolderPathW fails for it
+  std::wstring program_files_folder;    // empty: SHGetFolderPathW fails for it
   std::wstring program_files_variable;  // empty: the variable is absent
-  std::wstring temp_path;              // returned by GetTempPathW as it is
+  std::wstring temp_path;               // returned by GetTempPathW as it is
   std::vector<int> folders_asked;
   int temp_path_calls = 0;
 
   BOOL IsUserAnAdmin() override { return admin; }
-  HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags,
+  HRESULT SHGetFolderPathW(HWND owner,
+                           int folder,
+                           HANDLE token,
+                           DWORD flags,
                            LPWSTR path) override {
     folders_asked.push_back(folder);
     EXPECT_EQ(owner, nullptr);
@@ -164,17 +167,17 @@ TEST(UserTempDirectory, RouteTable) {
     api.temp_path = scratch.path() + c.temp;
     if (c.pad_to_260)
       api.temp_path += std::wstring(260 - api.temp_path.size() - 1, L'x') + L"\\";
-    orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
-    EXPECT_EQ(installer.UseUserTempDirectory(), c.succeeds);
+    WideString working_dir, base_dir;
+    EXPECT_EQ(orvia::UseUserTempDirectory(api, &working_dir, &base_dir), c.succeeds);
     if (!c.succeeds) {
-      EXPECT_TRUE(installer.base_dir.empty());
-      EXPECT_TRUE(installer.working_dir.empty());
+      EXPECT_TRUE(base_dir.empty());
+      EXPECT_TRUE(working_dir.empty());
       continue;
     }
     // The user's base keeps its trailing backslash; the name follows it
     // with no second one.
-    EXPECT_EQ(std::wstring(installer.base_dir.c_str()), api.temp_path);
-    const std::wstring working = installer.working_dir.c_str();
+    EXPECT_EQ(std::wstring(base_dir.c_str()), api.temp_path);
+    const std::wstring working = working_dir.c_str();
     EXPECT_EQ(working.rfind(L'\\') + 1, api.temp_path.size());
     EXPECT_EQ(working.find(L"\\\\"), std::wstring::npos);
     EXPECT_TRUE(IsDirectory(working));
@@ -207,13 +210,18 @@ TEST(CreateDirectoryPath, Table) {
       {"forward slashes", s + L"/x/y", 0, {s + L"\\x", s + L"\\x\\y"}, {}},
       {"dot-dot resolved first", s + L"\\a\\..\\b\\c", 0, {s + L"\\b\\c"}, {s + L"\\a"}},
       {"trailing backslash", s + L"\\t\\", 0, {s + L"\\t"}, {}},
-      {"middle level is a file", s + L"\\file\\below\\deeper", below_file, {}, {s + L"\\file\\below"}},
+      {"middle level is a file",
+       s + L"\\file\\below\\deeper",
+       below_file,
+       {},
+       {s + L"\\file\\below"}},
       {"leading backslash", L"\\orvia-no-such-root\\x", empty_level, {}, {L"\\orvia-no-such-root"}},
       {"exists in full", s + L"\\x\\y", 0, {s + L"\\x\\y"}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(orvia::CreateDirectoryPath(api, WideString(c.path.c_str())), c.result);
+    EXPECT_EQ(static_cast<uint32_t>(orvia::CreateDirectoryPath(api, WideString(c.path.c_str()))),
+              c.result);
     for (const std::wstring& made : c.made)
       EXPECT_TRUE(IsDirectory(made)) << orvia_test::Narrow(made);
     for (const std::wstring& not_made : c.not_made)
@@ -221,8 +229,7 @@ TEST(CreateDirectoryPath, Table) {
   }
   EXPECT_NE(below_file & 0xFFFF, 0u);
   CanonicalizeFailsApi refusing;
-  EXPECT_EQ(orvia::CreateDirectoryPath(refusing, WideString((s + L"\\z").c_str())),
-            static_cast<uint32_t>(E_FAIL));
+  EXPECT_EQ(orvia::CreateDirectoryPath(refusing, WideString((s + L"\\z").c_str())), E_FAIL);
   EXPECT_FALSE(Exists(s + L"\\z"));
 }
 
@@ -271,15 +278,16 @@ TEST(CreateWorkingDirectory, Table) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SystemWin32Api api;
-    orvia::MetaInstaller installer(api, GetModuleHandleW(nullptr), WideString());
-    EXPECT_EQ(installer.CreateWorkingDirectory(WideString(c.base.c_str())), c.succeeds);
+    WideString working_dir;
+    EXPECT_EQ(orvia::CreateWorkingDirectory(api, WideString(c.base.c_str()), &working_dir),
+              c.succeeds);
     if (c.succeeds) {
-      const std::wstring working = installer.working_dir.c_str();
+      const std::wstring working = working_dir.c_str();
       EXPECT_EQ(working.substr(0, c.base.size() + 1), c.base + L"\\");
       // The placeholder file was replaced by a directory of the same name.
       EXPECT_TRUE(IsDirectory(working));
     } else {
-      EXPECT_TRUE(installer.working_dir.empty());
+      EXPECT_TRUE(working_dir.empty());
     }
   }
   EXPECT_FALSE(Exists(scratch.path() + L"\\gone"));
