@@ -11,7 +11,7 @@ int32_t StringList::GrownCapacity(int32_t count) {
   if (count == 0)
     return 1;
   if (count > kMaxCapacity / 2)
-    return 0;
+    return kCannotGrow;
   return count * 2;
 }
 
@@ -19,7 +19,7 @@ bool StringList::Add(const wchar_t* text) {
   WideString copy(text);
   if (count_ == capacity_) {
     int32_t capacity = GrownCapacity(count_);
-    if (capacity == 0)
+    if (capacity == kCannotGrow)
       return false;
     void* raw = std::malloc(static_cast<size_t>(capacity) * sizeof(WideString));
     if (!raw)

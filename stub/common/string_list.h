@@ -29,8 +29,11 @@ class StringList {
   int32_t Capacity() const { return capacity_; }
   void RemoveAll();
 
+  // GrownCapacity's answer when the list cannot grow any more.
+  static constexpr int32_t kCannotGrow = 0;
+
   // The capacity after growing a full list of `count` elements: 1 from 0,
-  // else twice the count; 0 when that would pass kMaxCapacity.
+  // else twice the count; kCannotGrow when that would pass kMaxCapacity.
   static int32_t GrownCapacity(int32_t count);
 
  private:

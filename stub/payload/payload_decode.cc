@@ -21,7 +21,10 @@ void FreeBlock(void*, void* block) {
 
 ISzAlloc g_decoder_alloc = {AllocOrDie, FreeBlock};
 
-int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter write, void* context) {
+PayloadDecodeResult DecodeBranches(const uint8_t* block,
+                                   uint32_t block_size,
+                                   TarballWriter write,
+                                   void* context) {
   const uint32_t output_size = ReadLittleEndian32(block);
   const uint32_t main_size = ReadLittleEndian32(block + 4);
   const uint32_t call_size = ReadLittleEndian32(block + 8);
@@ -31,7 +34,7 @@ int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter writ
   // send the converter past its end.
   const uint64_t end = uint64_t{kBcj2HeaderSize} + main_size + call_size + jump_size + rc_size;
   if (end > block_size)
-    return -1;
+    return PayloadDecodeResult::kStreamsOutsideBlock;
   const uint8_t* main_stream = block + kBcj2HeaderSize;
   const uint8_t* call_stream = main_stream + main_size;
   const uint8_t* jump_stream = call_stream + call_size;
@@ -40,23 +43,46 @@ int DecodeBranches(const uint8_t* block, uint32_t block_size, TarballWriter writ
   HeapBuffer<uint8_t> tarball(output_size);
   if (Bcj2_Decode(main_stream, main_size, call_stream, call_size, jump_stream, jump_size, rc_stream,
                   rc_size, tarball.get(), output_size) != SZ_OK)
-    return 1;
-  return write(context, tarball.get(), output_size) ? 0 : -1;
+    return PayloadDecodeResult::kBranchConverterFailed;
+  return write(context, tarball.get(), output_size) ? PayloadDecodeResult::kDecoded
+                                                    : PayloadDecodeResult::kWriteFailed;
 }
 
 }  // namespace
 
-int DecodePayloadBuffer(const uint8_t* payload,
-                        uint32_t length,
-                        TarballWriter write,
-                        void* context) {
+const char* DescribePayloadDecodeResult(PayloadDecodeResult result) {
+  switch (result) {
+    case PayloadDecodeResult::kDecoded:
+      return "decoded";
+    case PayloadDecodeResult::kTooShort:
+      return "payload shorter than its 13-byte LZMA header";
+    case PayloadDecodeResult::kBadProperties:
+      return "LZMA properties byte of 225 or more";
+    case PayloadDecodeResult::kLzmaFailed:
+      return "LZMA data damaged or shorter than its declared size";
+    case PayloadDecodeResult::kBlockTooSmall:
+      return "decoded block too small for the BCJ2 header";
+    case PayloadDecodeResult::kStreamsOutsideBlock:
+      return "BCJ2 stream sizes run past the decoded block";
+    case PayloadDecodeResult::kBranchConverterFailed:
+      return "BCJ2 branch converter failed";
+    case PayloadDecodeResult::kWriteFailed:
+      return "the tarball could not be written";
+  }
+  return "unknown";
+}
+
+PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
+                                        uint32_t length,
+                                        TarballWriter write,
+                                        void* context) {
   if (length < kLzmaAloneHeaderSize)
-    return -1;
+    return PayloadDecodeResult::kTooShort;
   CLzmaDec state;
   LzmaDec_Construct(&state);
   // Fails only for properties of 225 and more, and then leaves no tables.
   if (LzmaDec_Allocate(&state, payload, LZMA_PROPS_SIZE, &g_decoder_alloc) != SZ_OK)
-    return -1;
+    return PayloadDecodeResult::kBadProperties;
   LzmaDec_Init(&state);
   // Only the low half of the 64-bit size field is used.
   const uint32_t unpacked_size = ReadLittleEndian32(payload + kLzmaUnpackedSizeOffset);
@@ -70,9 +96,9 @@ int DecodePayloadBuffer(const uint8_t* payload,
   LzmaDec_Free(&state, &g_decoder_alloc);
   // Data that ends early leaves the rest of the block undefined.
   if (result != SZ_OK || produced != unpacked_size)
-    return -1;
+    return PayloadDecodeResult::kLzmaFailed;
   if (unpacked_size < kBcj2HeaderSize)
-    return -1;
+    return PayloadDecodeResult::kBlockTooSmall;
   return DecodeBranches(block.get(), unpacked_size, write, context);
 }
 

@@ -9,11 +9,27 @@ namespace orvia {
 // Receives the whole tarball once; returns true when it was stored in full.
 using TarballWriter = bool (*)(void* context, const uint8_t* tarball, uint32_t size);
 
-// 0 when the tarball was decoded and `write` stored it; 1 when the branch
-// converter failed; -1 on every other failure. Nothing outside the payload or
-// the decoded block is ever read. Exhausted memory ends the process.
-int DecodePayloadBuffer(const uint8_t* payload, uint32_t length, TarballWriter write,
-                        void* context);
+// What became of a payload. The stub only tells kDecoded from the rest; the
+// tools say which it was.
+enum class PayloadDecodeResult {
+  kDecoded,
+  kTooShort,             // not even the 13-byte LZMA header
+  kBadProperties,        // a properties byte of 225 or more
+  kLzmaFailed,           // damaged data, or data that ends before the declared size
+  kBlockTooSmall,        // no room for the branch converter's header
+  kStreamsOutsideBlock,  // the four streams claim more than the block holds
+  kBranchConverterFailed,
+  kWriteFailed,  // the writer did not store the tarball
+};
+
+const char* DescribePayloadDecodeResult(PayloadDecodeResult result);
+
+// Nothing outside the payload or the decoded block is ever read. Exhausted
+// memory ends the process.
+PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
+                                        uint32_t length,
+                                        TarballWriter write,
+                                        void* context);
 
 }  // namespace orvia
 

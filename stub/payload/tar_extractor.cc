@@ -28,8 +28,11 @@ class CopyBuffer {
 
 }  // namespace
 
-TarExtractor::TarExtractor(Win32Api& api, const WideString& directory, HANDLE tar_file,
-                           bool track_files, FileExtractedCallback file_callback,
+TarExtractor::TarExtractor(Win32Api& api,
+                           const WideString& directory,
+                           HANDLE tar_file,
+                           bool track_files,
+                           FileExtractedCallback file_callback,
                            void* callback_context)
     : api_(api),
       directory_(directory),
@@ -64,7 +67,7 @@ bool TarExtractor::ExtractNext(bool& end_of_archive) {
   if (position == INVALID_SET_FILE_POINTER)
     return false;
   const int64_t next = NextTarHeaderPosition(position, header.size);
-  if (next < 0 || !IsSafeMemberName(header.name, header.name_length))
+  if (next == kNoTarPosition || !IsSafeMemberName(header.name, header.name_length))
     return false;
 
   WideString path(directory_);
@@ -73,8 +76,7 @@ bool TarExtractor::ExtractNext(bool& end_of_archive) {
   bool failed = false;
   {
     ScopedFileHandle file(api_, api_.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
-                                                 nullptr));
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
     if (!file.valid())
       return false;
     CopyBuffer buffer;

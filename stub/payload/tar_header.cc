@@ -53,10 +53,10 @@ bool IsDeviceName(const char* segment, size_t length) {
     ++base;
   while (base > 0 && segment[base - 1] == ' ')
     --base;
-  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",    "CONIN$", "CONOUT$",
-                                         "COM1", "COM2", "COM3", "COM4",   "COM5",   "COM6",
-                                         "COM7", "COM8", "COM9", "LPT1",   "LPT2",   "LPT3",
-                                         "LPT4", "LPT5", "LPT6", "LPT7",   "LPT8",   "LPT9"};
+  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$",
+                                         "COM1", "COM2", "COM3", "COM4", "COM5",   "COM6",
+                                         "COM7", "COM8", "COM9", "LPT1", "LPT2",   "LPT3",
+                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8",   "LPT9"};
   for (const char* device : kDevices) {
     if (EqualsIgnoringCase(segment, base, device))
       return true;
@@ -99,11 +99,10 @@ TarHeader ParseTarHeader(const uint8_t (&block)[kTarBlockSize]) {
 }
 
 int64_t NextTarHeaderPosition(int64_t data_start, int64_t size) {
-  if (size < 0 || data_start < 0 || size >= kTarPositionLimit ||
-      data_start >= kTarPositionLimit)
-    return -1;
+  if (size < 0 || data_start < 0 || size >= kTarPositionLimit || data_start >= kTarPositionLimit)
+    return kNoTarPosition;
   int64_t next = data_start + size + ((kTarBlockSize - size % kTarBlockSize) % kTarBlockSize);
-  return next >= kTarPositionLimit ? -1 : next;
+  return next >= kTarPositionLimit ? kNoTarPosition : next;
 }
 
 bool IsSafeMemberName(const char* name, size_t length) {

@@ -29,9 +29,12 @@ struct TarHeader {
 
 TarHeader ParseTarHeader(const uint8_t (&block)[kTarBlockSize]);
 
+// NextTarHeaderPosition's answer when there is no next header.
+constexpr int64_t kNoTarPosition = -1;
+
 // Where the header after an entry starts: its data start plus the size taken
-// up to a multiple of the block size. -1 when the size is negative or the
-// entry would end at or past kTarPositionLimit.
+// up to a multiple of the block size. kNoTarPosition when the size is
+// negative or the entry would end at or past kTarPositionLimit.
 int64_t NextTarHeaderPosition(int64_t data_start, int64_t size);
 
 // False for member names that would put the file outside the extraction

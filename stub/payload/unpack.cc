@@ -22,7 +22,14 @@ bool WriteTarball(void* context, const uint8_t* tarball, uint32_t size) {
 
 int32_t DecodePayload(Win32Api& api, const uint8_t* payload, uint32_t length, HANDLE file) {
   FileSink sink = {&api, file};
-  return DecodePayloadBuffer(payload, length, WriteTarball, &sink);
+  switch (DecodePayloadBuffer(payload, length, WriteTarball, &sink)) {
+    case PayloadDecodeResult::kDecoded:
+      return kPayloadDecoded;
+    case PayloadDecodeResult::kBranchConverterFailed:
+      return kPayloadBranchConverterFailed;
+    default:
+      return kPayloadFailed;
+  }
 }
 
 ScopedFileHandle UnpackPayload(Win32Api& api,
@@ -47,7 +54,7 @@ ScopedFileHandle UnpackPayload(Win32Api& api,
   if (!file.valid())
     return none;
   if (DecodePayload(api, static_cast<const uint8_t*>(payload), api.SizeofResource(nullptr, found),
-                    file.get()) != 0)
+                    file.get()) != kPayloadDecoded)
     return none;
   LARGE_INTEGER start = {};
   if (!api.SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN))

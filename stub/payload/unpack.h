@@ -11,8 +11,13 @@
 
 namespace orvia {
 
+// DecodePayload's results: callers test only for kPayloadDecoded.
+constexpr int32_t kPayloadDecoded = 0;
+constexpr int32_t kPayloadBranchConverterFailed = 1;
+constexpr int32_t kPayloadFailed = -1;
+
 // Decodes `length` payload bytes and writes the tarball to `file` with one
-// write. 0 on success, 1 when the branch converter fails, -1 otherwise.
+// write.
 int32_t DecodePayload(Win32Api& api, const uint8_t* payload, uint32_t length, HANDLE file);
 
 // Makes the tarball file under a fresh "KUT" name in `base_dir`, registers

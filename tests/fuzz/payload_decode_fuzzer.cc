@@ -18,7 +18,6 @@ namespace {
 // so larger requests are skipped instead of exhausting it.
 constexpr uint32_t kMaxRequest = 1 << 16;
 
-
 void PutLe32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i)
     p[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -58,8 +57,8 @@ bool EncodeBlock(const uint8_t* block, size_t size, uint8_t tweaks, std::vector<
   Byte properties[LZMA_PROPS_SIZE];
   SizeT properties_size = sizeof(properties);
   if (LzmaEnc_WriteProperties(Encoder(), properties, &properties_size) != SZ_OK ||
-      LzmaEnc_MemEncode(Encoder(), data.data(), &data_size, block, size, 0, nullptr, orvia::MallocAlloc(),
-                        orvia::MallocAlloc()) != SZ_OK)
+      LzmaEnc_MemEncode(Encoder(), data.data(), &data_size, block, size, 0, nullptr,
+                        orvia::MallocAlloc(), orvia::MallocAlloc()) != SZ_OK)
     return false;
   data.resize(data_size);
   if ((tweaks & kLastByteCut) && !data.empty())
@@ -140,11 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (AsksTooMuch(payload))
     return 0;
   Capture capture = {(tweaks & kWriterRefuses) == 0, 0};
-  const int result = orvia::DecodePayloadBuffer(
-      payload.data(), static_cast<uint32_t>(payload.size()), CaptureTarball, &capture);
+  using R = orvia::PayloadDecodeResult;
+  const R result = orvia::DecodePayloadBuffer(payload.data(), static_cast<uint32_t>(payload.size()),
+                                              CaptureTarball, &capture);
   // The writer is reached once exactly when the converter succeeded.
-  const bool written = result == 0 || (result == -1 && capture.calls == 1 && !capture.accept);
-  if (result < -1 || result > 1 || capture.calls > 1 || (capture.calls == 1) != written)
+  const bool written = result == R::kDecoded || (result == R::kWriteFailed && !capture.accept);
+  if (capture.calls > 1 || (capture.calls == 1) != written)
     std::abort();
   return 0;
 }

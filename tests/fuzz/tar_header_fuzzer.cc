@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  ~int64_t{orvia::kTarBlockSize - 1};
   }
   const int64_t next = orvia::NextTarHeaderPosition(data_start, header.size);
-  if (next == -1)
+  if (next == orvia::kNoTarPosition)
     return 0;
   // A next header sits on a block boundary after the data, within one block of
   // its end, and below 2 GiB.

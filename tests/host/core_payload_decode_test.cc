@@ -101,7 +101,7 @@ bool CaptureTarball(void* context, const uint8_t* tarball, uint32_t size) {
 struct DecodeCase {
   const char* name;
   Bytes payload;
-  int result;
+  PayloadDecodeResult result;
   std::optional<Bytes> written;  // what the writer receives; none: never called
   bool writer_accepts = true;
 };
@@ -139,35 +139,41 @@ TEST(PayloadDecodeTest, DecodesOrFailsWithoutReadingOutOfBounds) {
       static_cast<uint32_t>(short_block.size()) - 20 - 5 - main_claim;  // wraps on purpose
   const Bytes wrapping = Put32(Put32(short_block, 4, main_claim), 8, call_claim);
 
+  using R = PayloadDecodeResult;
   const DecodeCase cases[] = {
-      {"plain block", good, 0, main},
-      {"high half of the size ignored", Put32(good, 9, 0xFFFFFFFF), 0, main},
-      {"properties 224, the largest valid", widest, 0, main},
+      {"plain block", good, R::kDecoded, main},
+      {"high half of the size ignored", Put32(good, 9, 0xFFFFFFFF), R::kDecoded, main},
+      {"properties 224, the largest valid", widest, R::kDecoded, main},
       {"call and jump targets from their own streams", branch_payload(Be32(0x1000), Be32(0x2000)),
-       0, converted},
-      {"bytes after the range-coder stream ignored", LzmaAlone(Join({block, Bytes(7, 0x5A)})), 0,
-       main},
-      {"main bytes left after output_size ignored", LzmaAlone(Put32(block, 0, main_size - 3)), 0,
-       Cut(main, main_size - 3)},
-      {"writer refuses the tarball", good, -1, main, false},
-      {"12-byte payload", Cut(good, 12), -1, std::nullopt},
-      {"13-byte payload", Cut(good, 13), -1, std::nullopt},
-      {"compressed data goes on past the declared size", Put32(good, 5, block_size - 1), -1,
+       R::kDecoded, converted},
+      {"bytes after the range-coder stream ignored", LzmaAlone(Join({block, Bytes(7, 0x5A)})),
+       R::kDecoded, main},
+      {"main bytes left after output_size ignored", LzmaAlone(Put32(block, 0, main_size - 3)),
+       R::kDecoded, Cut(main, main_size - 3)},
+      {"writer refuses the tarball", good, R::kWriteFailed, main, false},
+      {"12-byte payload", Cut(good, 12), R::kTooShort, std::nullopt},
+      {"13-byte payload", Cut(good, 13), R::kLzmaFailed, std::nullopt},
+      {"compressed data goes on past the declared size", Put32(good, 5, block_size - 1),
+       R::kLzmaFailed, std::nullopt},
+      {"data ends before the declared size", Put32(good, 5, block_size + 1), R::kLzmaFailed,
        std::nullopt},
-      {"data ends before the declared size", Put32(good, 5, block_size + 1), -1, std::nullopt},
-      {"properties byte 225", Join({{225}, Bytes(good.begin() + 1, good.end())}), -1, std::nullopt},
-      {"unpacked size 19", LzmaAlone(Cut(block, 19)), -1, std::nullopt},
-      {"unpacked size 20 reaches the converter", LzmaAlone(Bcj2Block(0, {})), 1, std::nullopt},
-      {"main stream one byte past the block", LzmaAlone(Put32(block, 4, main_size + 1)), -1,
+      {"properties byte 225", Join({{225}, Bytes(good.begin() + 1, good.end())}), R::kBadProperties,
        std::nullopt},
-      {"stream sizes wrap round in 32 bits", LzmaAlone(wrapping), -1, std::nullopt},
-      {"main stream ends before output_size", LzmaAlone(Put32(block, 0, main_size + 1)), 1,
+      {"unpacked size 19", LzmaAlone(Cut(block, 19)), R::kBlockTooSmall, std::nullopt},
+      {"unpacked size 20 reaches the converter", LzmaAlone(Bcj2Block(0, {})),
+       R::kBranchConverterFailed, std::nullopt},
+      {"main stream one byte past the block", LzmaAlone(Put32(block, 4, main_size + 1)),
+       R::kStreamsOutsideBlock, std::nullopt},
+      {"stream sizes wrap round in 32 bits", LzmaAlone(wrapping), R::kStreamsOutsideBlock,
        std::nullopt},
+      {"main stream ends before output_size", LzmaAlone(Put32(block, 0, main_size + 1)),
+       R::kBranchConverterFailed, std::nullopt},
       {"range-coder stream of 4 bytes", LzmaAlone(Bcj2Block(main_size, {main, {}, {}, Bytes(4)})),
-       1, std::nullopt},
-      {"converted call without its target", branch_payload({}, Be32(0x2000)), 1, std::nullopt},
-      {"converted jump with 3 bytes of target", branch_payload(Be32(0x1000), {0, 0, 0x20}), 1,
-       std::nullopt},
+       R::kBranchConverterFailed, std::nullopt},
+      {"converted call without its target", branch_payload({}, Be32(0x2000)),
+       R::kBranchConverterFailed, std::nullopt},
+      {"converted jump with 3 bytes of target", branch_payload(Be32(0x1000), {0, 0, 0x20}),
+       R::kBranchConverterFailed, std::nullopt},
   };
   for (const DecodeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,9 +181,10 @@ TEST(PayloadDecodeTest, DecodesOrFailsWithoutReadingOutOfBounds) {
     const Bytes payload(c.payload);
     Capture capture;
     capture.accept = c.writer_accepts;
-    const int result = DecodePayloadBuffer(payload.data(), static_cast<uint32_t>(payload.size()),
-                                           CaptureTarball, &capture);
-    EXPECT_EQ(result, c.result);
+    const PayloadDecodeResult result = DecodePayloadBuffer(
+        payload.data(), static_cast<uint32_t>(payload.size()), CaptureTarball, &capture);
+    EXPECT_EQ(DescribePayloadDecodeResult(result),
+              std::string(DescribePayloadDecodeResult(c.result)));
     if (!c.written) {
       EXPECT_EQ(capture.calls, 0);
       continue;
