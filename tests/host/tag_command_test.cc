@@ -317,6 +317,16 @@ TEST_F(OrviaTagCommandTest, RefusesBadInputAndWritesNothing) {
          return set_file(w, image, s);
        },
        "the certificate table is not the last thing in the file"},
+      {"table off the 8-byte grid",
+       [&](const Workspace& w, std::string* s) {
+         return set_file(w, patched([](const PeLayout& l, uint32_t table, Bytes* image) {
+                           image->insert(image->begin() + table, 4, 0);
+                           WriteLe32(image->data() + l.DirectoryOffset(kPeDirectorySecurity),
+                                     table + 4);
+                         }),
+                         s);
+       },
+       "does not start on an 8-byte boundary"},
       {"two entries' room",
        [&](const Workspace& w, std::string* s) {
          return set_file(w, patched([](const PeLayout&, uint32_t table, Bytes* image) {
