@@ -189,16 +189,16 @@ int Set(const Options& options) {
   std::string error;
   if (!ReadTagText(options, &text, &subject, &error) || !CheckTagTextForBlock(text, &error))
     return Fail(subject, error);
-  return RewriteImage(options,
-                      [&text](const std::vector<uint8_t>& image, const SignedImage& signed_image,
-                              std::vector<uint8_t>* output, std::string* note, std::string* error) {
-                        CertificateTable table;
-                        if (!ComposeTaggedTable(signed_image, text, &table, error))
-                          return false;
-                        *output = AssembleImage(image, signed_image, table.bytes);
-                        *note = "tag of " + std::to_string(text.size()) + " bytes";
-                        return CheckStubReadsBlock(*output, table.block_offset, text, error);
-                      });
+  return RewriteImage(
+      options, [&text](const std::vector<uint8_t>& image, const SignedImage& signed_image,
+                       std::vector<uint8_t>* output, std::string* note, std::string* error) {
+        CertificateTable table;
+        if (!ComposeTaggedTable(signed_image, text, &table, error))
+          return false;
+        *output = AssembleImage(image, signed_image, table.bytes);
+        *note = "tag of " + std::to_string(text.size()) + (text.size() == 1 ? " byte" : " bytes");
+        return CheckStubReadsBlock(*output, table.block_offset, text, error);
+      });
 }
 
 int Clear(const Options& options) {
