@@ -68,9 +68,9 @@ uint32_t MetaInstaller::Run() {
   // Declared before the tag so that the tag is released first.
   WideString line;
   HeapBuffer<char> tag;
-  wchar_t own_path[MAX_PATH] = {};
-  DWORD length = api_.GetModuleFileNameW(instance, own_path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH)
+  // The tag is read from the file of the stub's own module.
+  wchar_t own_path[MAX_PATH];
+  if (GetModulePath(api_, instance, own_path))
     tag = ReadTag(api_, own_path);
   if (!BuildSetupCommandLine(api_, setup_path, command_line, tag.get(), &line))
     return ReportFailure(api_, STUB_E_UNTAGGED);
@@ -94,9 +94,8 @@ void MetaInstaller::OnFileExtracted(const wchar_t* path) {
 }
 
 bool MetaInstaller::CopySelfToWorkingDir() {
-  wchar_t own_path[MAX_PATH] = {};
-  DWORD length = api_.GetModuleFileNameW(nullptr, own_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  wchar_t own_path[MAX_PATH];
+  if (!GetModulePath(api_, nullptr, own_path))
     return false;
   wchar_t target[MAX_PATH] = {};
   if (!CopyToPathBuffer(working_dir, target) || !api_.PathAppendW(target, kSelfCopyName))

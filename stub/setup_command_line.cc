@@ -16,9 +16,8 @@ void AppendRecoverArgument(Win32Api& api, const WideString& arguments, WideStrin
   const size_t n = arguments.length() < recover.length() ? arguments.length() : recover.length();
   if (n != recover.length() || !(WideString(arguments.c_str(), n) == recover))
     return;
-  wchar_t own_path[MAX_PATH] = {};
-  DWORD length = api.GetModuleFileNameW(nullptr, own_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  wchar_t own_path[MAX_PATH];
+  if (!GetModulePath(api, nullptr, own_path))
     return;
   AppendFormatted(*line, L" \"%s\"", own_path);
 }
