@@ -47,11 +47,15 @@ std::string FullText() {
   return text;
 }
 
-size_t CountTagCertificatesIn(const Bytes& image) {
+// -1 when `image` holds no readable signature.
+int CountTagCertificatesIn(const Bytes& image) {
   PeDataDirectory table = testing::SecurityDirectory(image);
+  if (table.rva == 0 || table.size <= 8 ||
+      static_cast<uint64_t>(table.rva) + table.size > image.size())
+    return -1;
   const unsigned char* der = image.data() + table.rva + 8;
   Pkcs7Ptr signature(d2i_PKCS7(nullptr, &der, table.size - 8));
-  return signature ? CountTagCertificates(signature.get()) : 0;
+  return signature ? static_cast<int>(CountTagCertificates(signature.get())) : -1;
 }
 
 class OrviaTagCommandTest : public ::testing::Test {
@@ -186,18 +190,18 @@ TEST_F(OrviaTagCommandTest, ExtraTagCertificatesAreDropped) {
   ASSERT_TRUE(testing::WritePem(pem, {one.cert.get(), two.cert.get()}));
   std::string doubled = dir_ / "doubled.exe";
   ASSERT_TRUE(fixture_->Sign(kTagTemplate, doubled, pem, &error)) << error;
-  ASSERT_EQ(CountTagCertificatesIn(ReadBytes(doubled)), 2u);
+  ASSERT_EQ(CountTagCertificatesIn(ReadBytes(doubled)), 2);
 
   std::string tagged = dir_ / "tagged.exe";
   Bytes result = Set(doubled, "three", tagged);
-  EXPECT_EQ(CountTagCertificatesIn(result), 1u);
+  EXPECT_EQ(CountTagCertificatesIn(result), 1);
   CommandResult get = Tag({"get", tagged});
   EXPECT_EQ(get.out, "three\n");
   EXPECT_EQ(testing::Verify(tagged, CaFile(), dir_).status, 0);
 
   std::string cleared = dir_ / "cleared.exe";
   ASSERT_EQ(Tag({"clear", tagged, "-o", cleared}).status, 0);
-  EXPECT_EQ(CountTagCertificatesIn(ReadBytes(cleared)), 0u);
+  EXPECT_EQ(CountTagCertificatesIn(ReadBytes(cleared)), 0);
   EXPECT_EQ(testing::Verify(cleared, CaFile(), dir_).status, 0);
 }
 
@@ -261,7 +265,9 @@ TEST_F(OrviaTagCommandTest, RefusesBadInputAndWritesNothing) {
   const Bytes big_signed = ReadBytes(dir_ / "big.exe");
   const Bytes magic_signed = ReadBytes(dir_ / "magic.exe");
   // The big one still has a two-byte length; the tag certificate breaks it.
-  ASSERT_EQ(big_signed[testing::SecurityDirectory(big_signed).rva + 9], 0x82);
+  const uint32_t big_table = testing::SecurityDirectory(big_signed).rva;
+  ASSERT_TRUE(big_table != 0 && big_table + 9 < big_signed.size());
+  ASSERT_EQ(big_signed[big_table + 9], 0x82);
 
   // The signed copy changed by `patch`; `table` is its certificate table's offset.
   auto patched = [this](const std::function<void(const PeLayout&, uint32_t table, Bytes*)>& patch) {
