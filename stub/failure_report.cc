@@ -10,7 +10,11 @@ namespace orvia {
 namespace {
 
 // The block's entry for `id`, or false when the block or the entry is missing.
-bool LockStringEntry(Win32Api& api, HMODULE module, HRSRC block, UINT id, const wchar_t** units,
+bool LockStringEntry(Win32Api& api,
+                     HMODULE module,
+                     HRSRC block,
+                     UINT id,
+                     const wchar_t** units,
                      size_t* count) {
   HGLOBAL loaded = api.LoadResource(module, block);
   const void* bytes = loaded ? api.LockResource(loaded) : nullptr;
@@ -32,6 +36,8 @@ bool LoadResourceString(Win32Api& api, UINT id, WideString& text) {
   LPCWSTR block_name = MAKEINTRESOURCEW(StringBlockOf(id));
   const wchar_t* units = nullptr;
   size_t count = 0;
+  // Two lookups on purpose: the neutral-language block must hold the entry,
+  // and the text shown is then the one the loader picks for the thread.
   HRSRC probe = api.FindResourceExW(module, RT_STRING, block_name, 0);
   if (!probe || !LockStringEntry(api, module, probe, id, &units, &count))
     return false;

@@ -4,15 +4,11 @@
 
 #include <cstdint>
 
+#include "resources/resource_ids.h"
 #include "stub/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {
-
-constexpr UINT IDS_COMPANY_NAME = 21128;
-constexpr UINT IDS_INSTALLER_CAPTION = 21129;
-constexpr UINT IDS_UNKNOWN_ERROR = 21130;
-constexpr UINT IDS_UNSUPPORTED_OS = 21131;
 
 // Loads string `id` of the executable's string table, in the language the
 // resource loader picks for the thread. On failure `text` is left as it was.

@@ -1,32 +1,11 @@
 #include "stub/payload/tar_extractor.h"
 
-#include <cstdlib>
-
-#include "stub/common/fatal.h"
+#include "stub/common/heap_buffer.h"
 #include "stub/payload/tar_header.h"
 #include "stub/scoped_handle.h"
 #include "stub/widen.h"
 
 namespace orvia {
-namespace {
-
-// The copy buffer is too large for the stack of a 32-bit GUI thread.
-class CopyBuffer {
- public:
-  CopyBuffer() : data_(static_cast<uint8_t*>(std::malloc(kTarCopyBufferSize))) {
-    if (!data_)
-      RaiseFatalError(kStatusNoMemory);
-  }
-  CopyBuffer(const CopyBuffer&) = delete;
-  CopyBuffer& operator=(const CopyBuffer&) = delete;
-  ~CopyBuffer() { std::free(data_); }
-  uint8_t* get() const { return data_; }
-
- private:
-  uint8_t* data_;
-};
-
-}  // namespace
 
 TarExtractor::TarExtractor(Win32Api& api,
                            const WideString& directory,
@@ -79,7 +58,8 @@ bool TarExtractor::ExtractNext(bool& end_of_archive) {
                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
     if (!file.valid())
       return false;
-    CopyBuffer buffer;
+    // On the heap: too large for the stack of a 32-bit GUI thread.
+    HeapBuffer<uint8_t> buffer(kTarCopyBufferSize);
     uint32_t remaining = static_cast<uint32_t>(header.size);
     while (remaining > 0 && !failed) {
       DWORD chunk = remaining < kTarCopyBufferSize ? remaining : kTarCopyBufferSize;
@@ -91,6 +71,8 @@ bool TarExtractor::ExtractNext(bool& end_of_archive) {
       remaining -= chunk;
     }
   }
+  // A member whose writing failed is registered nowhere and stays on disk:
+  // the run ends, and the working directory is then left with it in it.
   if (!failed) {
     if (track_files_)
       extracted_files_.Add(path);

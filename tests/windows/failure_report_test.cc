@@ -35,7 +35,7 @@ TEST(FailureReport, IdsBesideTheTableAreAbsentAndLeaveTheTargetAlone) {
     EXPECT_STREQ(text.c_str(), L"unchanged");
   }
   WideString company;
-  ASSERT_TRUE(orvia::LoadResourceString(api, orvia::IDS_COMPANY_NAME, company));
+  ASSERT_TRUE(orvia::LoadResourceString(api, IDS_COMPANY_NAME, company));
   EXPECT_STREQ(company.c_str(), L"VantuCompanyName");
 }
 
@@ -43,7 +43,7 @@ TEST(FailureReport, FormattingKeepsTheLastError) {
   SystemWin32Api api;
   ::SetLastError(12345);
   WideString caption;
-  orvia::FormatResourceString(api, caption, orvia::IDS_INSTALLER_CAPTION, L"Acme");
+  orvia::FormatResourceString(api, caption, IDS_INSTALLER_CAPTION, L"Acme");
   EXPECT_EQ(::GetLastError(), 12345u);
   // The insert lands where the format names it, whatever the language.
   EXPECT_EQ(std::wstring(caption.c_str()).find(L"Acme "), 0u);
@@ -54,9 +54,9 @@ TEST(FailureReport, BoxHasNoOwnerNoIconAndReturnsTheCode) {
     uint32_t code;
     UINT text_id;
   } cases[] = {
-      {orvia::STUB_E_UNSUPPORTED_OS, orvia::IDS_UNSUPPORTED_OS},
-      {orvia::STUB_E_UNTAGGED, orvia::IDS_UNKNOWN_ERROR},
-      {0x80004005, orvia::IDS_UNKNOWN_ERROR},
+      {orvia::STUB_E_UNSUPPORTED_OS, IDS_UNSUPPORTED_OS},
+      {orvia::STUB_E_UNTAGGED, IDS_UNKNOWN_ERROR},
+      {0x80004005, IDS_UNKNOWN_ERROR},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -66,9 +66,9 @@ TEST(FailureReport, BoxHasNoOwnerNoIconAndReturnsTheCode) {
     EXPECT_EQ(api.boxes[0].owner, nullptr);
     EXPECT_EQ(api.boxes[0].type, static_cast<UINT>(MB_OK));
     WideString company, caption, text;
-    orvia::LoadResourceString(api, orvia::IDS_COMPANY_NAME, company);
-    orvia::FormatResourceString(api, caption, orvia::IDS_INSTALLER_CAPTION, company.c_str());
-    if (c.text_id == orvia::IDS_UNSUPPORTED_OS)
+    orvia::LoadResourceString(api, IDS_COMPANY_NAME, company);
+    orvia::FormatResourceString(api, caption, IDS_INSTALLER_CAPTION, company.c_str());
+    if (c.text_id == IDS_UNSUPPORTED_OS)
       orvia::FormatResourceString(api, text, c.text_id, company.c_str());
     else
       orvia::LoadResourceString(api, c.text_id, text);
