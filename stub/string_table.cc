@@ -1,28 +1,26 @@
 #include "stub/string_table.h"
 
+#include "stub/common/byte_order.h"
+
 namespace orvia {
-namespace {
 
-size_t ReadCount(const uint8_t* block, size_t pos) {
-  return block[pos] | (block[pos + 1] << 8);
-}
-
-}  // namespace
-
-bool FindStringTableEntry(const uint8_t* block, size_t size, unsigned entry, size_t* units_offset,
+bool FindStringTableEntry(const uint8_t* block,
+                          size_t size,
+                          unsigned entry,
+                          size_t* units_offset,
                           size_t* count) {
   size_t pos = 0;
   for (unsigned i = 0; i < entry; ++i) {
     if (size - pos < 2)
       return false;
-    size_t skip = 2 + 2 * ReadCount(block, pos);
+    size_t skip = 2 + 2 * ReadLe16(block + pos);
     if (skip > size - pos)
       return false;
     pos += skip;
   }
   if (size - pos < 2)
     return false;
-  size_t n = ReadCount(block, pos);
+  size_t n = ReadLe16(block + pos);
   // An entry whose units would run past the block is treated as absent.
   if (n == 0 || 2 * n > size - pos - 2)
     return false;

@@ -4,6 +4,7 @@
 
 #include "Bcj2.h"
 #include "LzmaDec.h"
+#include "stub/common/byte_order.h"
 #include "stub/common/heap_buffer.h"
 #include "stub/payload/payload_format.h"
 
@@ -23,13 +24,14 @@ ISzAlloc g_decoder_alloc = {AllocOrDie, FreeBlock};
 
 PayloadDecodeResult DecodeBranches(const uint8_t* block,
                                    uint32_t block_size,
+                                   const Bcj2Header& header,
                                    TarballWriter write,
                                    void* context) {
-  const uint32_t output_size = ReadLittleEndian32(block);
-  const uint32_t main_size = ReadLittleEndian32(block + 4);
-  const uint32_t call_size = ReadLittleEndian32(block + 8);
-  const uint32_t jump_size = ReadLittleEndian32(block + 12);
-  const uint32_t rc_size = ReadLittleEndian32(block + 16);
+  const uint32_t output_size = header.output_size;
+  const uint32_t main_size = header.main_size;
+  const uint32_t call_size = header.call_size;
+  const uint32_t jump_size = header.jump_size;
+  const uint32_t rc_size = header.rc_size;
   // Summed in 64 bits: streams that claim more than the block holds would
   // send the converter past its end.
   const uint64_t end = uint64_t{kBcj2HeaderSize} + main_size + call_size + jump_size + rc_size;
@@ -75,7 +77,8 @@ const char* DescribePayloadDecodeResult(PayloadDecodeResult result) {
 PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
                                         uint32_t length,
                                         TarballWriter write,
-                                        void* context) {
+                                        void* context,
+                                        Bcj2Header* header) {
   if (length < kLzmaAloneHeaderSize)
     return PayloadDecodeResult::kTooShort;
   CLzmaDec state;
@@ -85,7 +88,7 @@ PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
     return PayloadDecodeResult::kBadProperties;
   LzmaDec_Init(&state);
   // Only the low half of the 64-bit size field is used.
-  const uint32_t unpacked_size = ReadLittleEndian32(payload + kLzmaUnpackedSizeOffset);
+  const uint32_t unpacked_size = ReadLe32(payload + kLzmaUnpackedSizeOffset);
   HeapBuffer<uint8_t> block(unpacked_size);
   SizeT produced = unpacked_size;
   SizeT consumed = length - kLzmaAloneHeaderSize;
@@ -99,7 +102,10 @@ PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
     return PayloadDecodeResult::kLzmaFailed;
   if (unpacked_size < kBcj2HeaderSize)
     return PayloadDecodeResult::kBlockTooSmall;
-  return DecodeBranches(block.get(), unpacked_size, write, context);
+  const Bcj2Header fields = ReadBcj2Header(block.get());
+  if (header)
+    *header = fields;
+  return DecodeBranches(block.get(), unpacked_size, fields, write, context);
 }
 
 }  // namespace orvia

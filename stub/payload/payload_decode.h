@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "stub/payload/payload_format.h"
+
 namespace orvia {
 
 // Receives the whole tarball once; returns true when it was stored in full.
@@ -25,11 +27,13 @@ enum class PayloadDecodeResult {
 const char* DescribePayloadDecodeResult(PayloadDecodeResult result);
 
 // Nothing outside the payload or the decoded block is ever read. Exhausted
-// memory ends the process.
+// memory ends the process. When the block was decoded, its branch-converter
+// header goes to `header` if one is given.
 PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
                                         uint32_t length,
                                         TarballWriter write,
-                                        void* context);
+                                        void* context,
+                                        Bcj2Header* header = nullptr);
 
 }  // namespace orvia
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "stub/common/byte_order.h"
+
 namespace orvia {
 
 // Resource placement: type name "B", integer id 102, language neutral.
@@ -23,8 +25,23 @@ constexpr uint8_t kLzmaPropertiesLimit = 225;
 // Branch-converter header: output, main, call, jump and range-coder sizes.
 constexpr uint32_t kBcj2HeaderSize = 20;
 
-inline uint32_t ReadLittleEndian32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+struct Bcj2Header {
+  uint32_t output_size = 0;
+  uint32_t main_size = 0;
+  uint32_t call_size = 0;
+  uint32_t jump_size = 0;
+  uint32_t rc_size = 0;
+};
+
+// The five fields at the start of a decoded block of at least kBcj2HeaderSize bytes.
+inline Bcj2Header ReadBcj2Header(const uint8_t* block) {
+  Bcj2Header header;
+  header.output_size = ReadLe32(block);
+  header.main_size = ReadLe32(block + 4);
+  header.call_size = ReadLe32(block + 8);
+  header.jump_size = ReadLe32(block + 12);
+  header.rc_size = ReadLe32(block + 16);
+  return header;
 }
 
 }  // namespace orvia

@@ -2,21 +2,16 @@
 
 #include <cstring>
 
+#include "stub/common/byte_order.h"
+#include "stub/common/pe_format.h"
+
 namespace orvia {
 namespace {
 
-constexpr size_t kMinimumView = 64;             // the DOS header
-constexpr size_t kNtHeadersOffsetField = 0x3C;  // e_lfanew
-constexpr uint64_t kNtHeadersSpan = 248;        // signature, file header, PE32 optional header
-constexpr size_t kMachineOffset = 4;
-constexpr size_t kCertificateEntryOffset = 152;  // data directory 4 in a PE32 header
-constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint64_t kNtHeadersSpan = kPeSignatureSize + kPeCoffHeaderSize + kPe32OptionalHeaderSize;
+constexpr size_t kCertificateEntryOffset = PeDirectoryEntryOffset(kPeDirectorySecurity);
 constexpr uint64_t kWinCertificateHeaderSize = 8;
 constexpr uint64_t kMinimumTableSize = 12;
-
-uint32_t Read32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 
@@ -62,20 +57,20 @@ TagScanResult FindTagText(const uint8_t* view,
                           size_t size,
                           size_t* text_offset,
                           size_t* text_length) {
-  if (size < kMinimumView)
+  if (size < kPeDosHeaderSize)
     return TagScanResult::kViewTooSmall;
   if (view[0] != 'M' || view[1] != 'Z')
     return TagScanResult::kNoMzHeader;
-  const uint64_t nt = Read32(view + kNtHeadersOffsetField);
+  const uint64_t nt = ReadLe32(view + kPeNtHeadersOffsetField);
   if (nt + kNtHeadersSpan > size)
     return TagScanResult::kHeadersOutsideView;
   const uint8_t* headers = view + nt;
   if (std::memcmp(headers, "PE\0\0", 4) != 0)
     return TagScanResult::kNoPeSignature;
-  if ((headers[kMachineOffset] | (headers[kMachineOffset + 1] << 8)) == kMachineAmd64)
+  if (ReadLe16(headers + kPeSignatureSize + kPeMachineOffset) == kPeMachineAmd64)
     return TagScanResult::kAmd64Image;
-  const uint64_t table = Read32(headers + kCertificateEntryOffset);
-  const uint64_t table_size = Read32(headers + kCertificateEntryOffset + 4);
+  const uint64_t table = ReadLe32(headers + kCertificateEntryOffset);
+  const uint64_t table_size = ReadLe32(headers + kCertificateEntryOffset + 4);
   if (table == 0)
     return TagScanResult::kUnsigned;
   // Strictly less: the two DER bytes after the header must be inside the view.
@@ -97,7 +92,7 @@ TagScanResult FindTagText(const uint8_t* view,
     // The length field and the text must lie inside the table as well.
     if (end - p < static_cast<ptrdiff_t>(kTagHeaderSize))
       return TagScanResult::kLengthOutsideTable;
-    const size_t length = (p[kTagMagicSize] << 8) | p[kTagMagicSize + 1];
+    const size_t length = ReadBe16(p + kTagMagicSize);
     if (length == kTagLengthEmpty)
       return TagScanResult::kLengthEmpty;
     if (length == kTagLengthReserved)

@@ -85,8 +85,8 @@ bool EncodeBlock(const uint8_t* block, size_t size, uint8_t tweaks, std::vector<
 bool AsksTooMuch(const std::vector<uint8_t>& payload) {
   if (payload.size() < 13)
     return false;
-  const uint32_t unpacked = orvia::ReadLittleEndian32(payload.data() + 5);
-  if (orvia::ReadLittleEndian32(payload.data() + 1) > kMaxRequest || unpacked > kMaxRequest)
+  const uint32_t unpacked = orvia::ReadLe32(payload.data() + 5);
+  if (orvia::ReadLe32(payload.data() + 1) > kMaxRequest || unpacked > kMaxRequest)
     return true;
   // Below the branch-converter header the stub stops before any tarball.
   if (unpacked < 20)
@@ -100,7 +100,7 @@ bool AsksTooMuch(const std::vector<uint8_t>& payload) {
   // input once the block was full.
   LzmaDecode(block.data(), &produced, payload.data() + 13, &consumed, payload.data(),
              LZMA_PROPS_SIZE, LZMA_FINISH_END, &status, orvia::MallocAlloc());
-  return produced >= 4 && orvia::ReadLittleEndian32(block.data()) > kMaxRequest;
+  return produced >= 4 && orvia::ReadLe32(block.data()) > kMaxRequest;
 }
 
 struct Capture {

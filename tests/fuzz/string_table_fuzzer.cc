@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "stub/common/byte_order.h"
 #include "stub/string_table.h"
 
 // Input: the entry number (low four bits), then the block.
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A found entry is not empty, lies inside the block and follows its count.
   if (count == 0 || offset < 2 || offset + 2 * count > block_size)
     std::abort();
-  if ((block[offset - 2] | (block[offset - 1] << 8)) != static_cast<int>(count))
+  if (orvia::ReadLe16(block + offset - 2) != count)
     std::abort();
   return 0;
 }

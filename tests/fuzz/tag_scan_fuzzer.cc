@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "stub/common/byte_order.h"
 #include "stub/tag/tag_scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* block = data + offset - header;
   if (std::memcmp(block, orvia::kTagMagic, orvia::kTagMagicSize) != 0)
     std::abort();
-  if (static_cast<size_t>((block[12] << 8) | block[13]) != length)
+  if (static_cast<size_t>(orvia::ReadBe16(block + orvia::kTagMagicSize)) != length)
     std::abort();
   size_t usable = 0;
   if (orvia::CheckTagText(data + offset, length, &usable) == orvia::TagScanResult::kFound &&

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "stub/common/byte_order.h"
 #include "stub/payload/tar_header.h"
 
 namespace {
@@ -52,9 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t data_start = orvia::kTarBlockSize;
   if (size >= sizeof(block) + 4) {
     const uint8_t* p = data + sizeof(block);
-    data_start = static_cast<int64_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
-                                      (static_cast<uint32_t>(p[3]) << 24)) &
-                 ~int64_t{orvia::kTarBlockSize - 1};
+    data_start = static_cast<int64_t>(orvia::ReadLe32(p)) & ~int64_t{orvia::kTarBlockSize - 1};
   }
   const int64_t next = orvia::NextTarHeaderPosition(data_start, header.size);
   if (next == orvia::kNoTarPosition)

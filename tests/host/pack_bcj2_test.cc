@@ -207,10 +207,7 @@ TEST(Bcj2EncoderTest, BlockHeaderDescribesTheStreams) {
   Bytes tarball = RealCodeTarball();
   Bytes block = BuildBcj2Block(tarball.data(), tarball.size());
   Bcj2Streams s = EncodeBcj2(tarball.data(), tarball.size());
-  auto field = [&](int i) {
-    return static_cast<size_t>(block[4 * i] | (block[4 * i + 1] << 8) | (block[4 * i + 2] << 16) |
-                               (static_cast<uint32_t>(block[4 * i + 3]) << 24));
-  };
+  auto field = [&](int i) { return static_cast<size_t>(ReadLe32(block.data() + 4 * i)); };
   const size_t sizes[5] = {tarball.size(), s.main.size(), s.call.size(), s.jump.size(),
                            s.rc.size()};
   for (int i = 0; i < 5; ++i)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "stub/payload/payload_format.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/pack_command.h"
 #include "tools/pack/payload.h"
@@ -393,6 +394,56 @@ TEST(OrviaPackCommandTest, DamagedTarballGoesInWithAWarning) {
   CommandResult list = RunCommand({kOrviaPack, "--list", w.out}, w.dir);
   EXPECT_EQ(list.status, 1);
   EXPECT_NE(list.err.find("tarball damaged"), std::string::npos) << list.err;
+}
+
+// --list decodes and walks with the stub's own rules: it lists every
+// installer the stub runs and refuses, with the stub's reason, what it refuses.
+TEST(OrviaPackCommandTest, ListFollowsTheStub) {
+  TarWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.AddMember("setup.exe", Text("MZ").data(), 2, &error));
+  const Bytes tarball = writer.Finish();
+  auto named = [&](const std::string& name) {
+    Bytes t = tarball;
+    std::fill(t.begin(), t.begin() + kTarNameSize, 0);
+    std::copy(name.begin(), name.end(), t.begin());
+    return t;
+  };
+  Bytes negative = tarball;
+  const std::string minus_two = "-0000000002";
+  std::copy(minus_two.begin(), minus_two.end(), negative.begin() + 124);
+  auto high_half = [](Bytes payload) {
+    payload[kLzmaUnpackedSizeOffset + 4] = 1;
+    return payload;
+  };
+  struct Case {
+    const char* label;
+    Bytes tarball;
+    std::function<Bytes(Bytes)> patch_payload;
+    int status;
+    const char* output;  // in stdout on success, in stderr on failure
+  } const cases[] = {
+      {"size field with a high half", tarball, high_half, 0, "setup program: setup.exe"},
+      {"member ../x", named("../x"), nullptr, 1, "would leave the working directory"},
+      {"member NUL", named("NUL"), nullptr, 1, "open a device"},
+      {"negative size", negative, nullptr, 1, "has a negative size"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Workspace w;
+    Bytes payload;
+    ASSERT_TRUE(EncodePayload(c.tarball, LzmaOptions(), {}, &payload, &error)) << error;
+    if (c.patch_payload)
+      payload = c.patch_payload(payload);
+    CommandResult pack = RunCommand({kOrviaPack, "-o", w.out, "--stub", kTemplate, "--raw-payload",
+                                     w.File("payload.bin", payload)},
+                                    w.dir);
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    CommandResult list = RunCommand({kOrviaPack, "--list", w.out}, w.dir);
+    EXPECT_EQ(list.status, c.status) << list.err;
+    const std::string& text = c.status == 0 ? list.out : list.err;
+    EXPECT_NE(text.find(c.output), std::string::npos) << text;
+  }
 }
 
 TEST(OrviaPackCommandTest, AllowNoSetupPacksAnyway) {

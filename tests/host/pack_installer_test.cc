@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/pack/payload.h"
+#include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
 #include "tools/testing/tool_test_support.h"
 
@@ -79,7 +80,7 @@ std::string Hex(uint32_t value) {
 }
 
 uint32_t Le32(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return ReadLe32(b.data() + at);
 }
 
 // The files the installer carries: real x86 code and a text file.

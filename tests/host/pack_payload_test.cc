@@ -8,10 +8,10 @@
 #include <vector>
 
 extern "C" {
-#include "Bcj2.h"
 #include "LzmaDec.h"
 }
 
+#include "stub/payload/payload_decode.h"
 #include "stub/payload/payload_format.h"
 #include "tests/support/malloc_alloc.h"
 #include "tools/pack/bcj2_encoder.h"
@@ -25,47 +25,44 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-
-// The stub's decoding, call for call: LzmaDec one-shot into a block of the
-// stored size, then Bcj2_Decode of the four streams.
-struct StubDecode {
-  SRes lzma = SZ_ERROR_FAIL;
+// What the LZMA layer of a payload says about how the encoder ended it.
+struct LzmaEnding {
+  SRes result = SZ_ERROR_FAIL;
   ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
   size_t produced = 0;
   size_t consumed = 0;
-  int bcj2 = SZ_ERROR_FAIL;
+};
+
+LzmaEnding ReadLzmaEnding(const Bytes& payload) {
+  LzmaEnding e;
+  if (payload.size() < kLzmaAloneHeaderSize)
+    return e;
+  Bytes block(ReadLe32(payload.data() + kLzmaUnpackedSizeOffset));
+  SizeT out_len = block.size();
+  SizeT in_len = payload.size() - kLzmaAloneHeaderSize;
+  e.result = LzmaDecode(block.data(), &out_len, payload.data() + kLzmaAloneHeaderSize, &in_len,
+                        payload.data(), LZMA_PROPS_SIZE, LZMA_FINISH_END, &e.status, MallocAlloc());
+  e.produced = out_len;
+  e.consumed = in_len;
+  return e;
+}
+
+// The stub's decoder, from the core.
+struct StubDecode {
+  PayloadDecodeResult result = PayloadDecodeResult::kTooShort;
   Bytes tarball;
 };
 
+bool Keep(void* context, const uint8_t* tarball, uint32_t size) {
+  static_cast<Bytes*>(context)->assign(tarball, tarball + size);
+  return true;
+}
+
 StubDecode DecodeLikeTheStub(const Bytes& payload) {
-  StubDecode r;
-  if (payload.size() < 13)
-    return r;
-  CLzmaDec state;
-  LzmaDec_Construct(&state);
-  if (LzmaDec_Allocate(&state, payload.data(), LZMA_PROPS_SIZE, MallocAlloc()) != SZ_OK)
-    return r;
-  LzmaDec_Init(&state);
-  Bytes block(ReadLittleEndian32(payload.data() + 5));
-  SizeT out_len = block.size();
-  SizeT in_len = payload.size() - 13;
-  r.lzma = LzmaDec_DecodeToBuf(&state, block.data(), &out_len, payload.data() + 13, &in_len,
-                               LZMA_FINISH_END, &r.status);
-  LzmaDec_Free(&state, MallocAlloc());
-  r.produced = out_len;
-  r.consumed = in_len;
-  if (r.lzma != SZ_OK || block.size() < 20)
-    return r;
-  const uint8_t* h = block.data();
-  uint32_t sizes[4] = {ReadLittleEndian32(h + 4), ReadLittleEndian32(h + 8), ReadLittleEndian32(h + 12), ReadLittleEndian32(h + 16)};
-  if (20ull + sizes[0] + sizes[1] + sizes[2] + sizes[3] > block.size())
-    return r;
-  r.tarball.resize(ReadLittleEndian32(h));
-  const uint8_t* main = h + 20;
-  r.bcj2 = Bcj2_Decode(main, sizes[0], main + sizes[0], sizes[1], main + sizes[0] + sizes[1],
-                       sizes[2], main + sizes[0] + sizes[1] + sizes[2], sizes[3], r.tarball.data(),
-                       r.tarball.size());
-  return r;
+  StubDecode d;
+  d.result =
+      DecodePayloadBuffer(payload.data(), static_cast<uint32_t>(payload.size()), Keep, &d.tarball);
+  return d;
 }
 
 Bytes SampleTarball() {
@@ -114,17 +111,18 @@ TEST(PayloadTest, StubDecodesEveryOptionSetBackToTheTarball) {
 
     ASSERT_GE(payload.size(), 13u);
     EXPECT_EQ(payload[0], c.options.lc + 9 * (c.options.lp + 5 * c.options.pb));
-    EXPECT_EQ(ReadLittleEndian32(payload.data() + 1), c.stored_dict);
-    EXPECT_EQ(ReadLittleEndian32(payload.data() + 5), block.size());
-    EXPECT_EQ(ReadLittleEndian32(payload.data() + 9), 0u);
+    EXPECT_EQ(ReadLe32(payload.data() + 1), c.stored_dict);
+    EXPECT_EQ(ReadLe32(payload.data() + 5), block.size());
+    EXPECT_EQ(ReadLe32(payload.data() + 9), 0u);
 
-    StubDecode d = DecodeLikeTheStub(payload);
-    EXPECT_EQ(d.lzma, SZ_OK);
+    LzmaEnding e = ReadLzmaEnding(payload);
+    EXPECT_EQ(e.result, SZ_OK);
     // No end marker, every input byte used, exactly the stored size made.
-    EXPECT_EQ(d.status, LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK);
-    EXPECT_EQ(d.consumed, payload.size() - 13);
-    EXPECT_EQ(d.produced, block.size());
-    EXPECT_EQ(d.bcj2, SZ_OK);
+    EXPECT_EQ(e.status, LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK);
+    EXPECT_EQ(e.consumed, payload.size() - 13);
+    EXPECT_EQ(e.produced, block.size());
+    StubDecode d = DecodeLikeTheStub(payload);
+    EXPECT_EQ(d.result, PayloadDecodeResult::kDecoded);
     EXPECT_TRUE(d.tarball == tarball);
   }
 }
@@ -134,8 +132,7 @@ TEST(PayloadTest, EmptyTarballRoundTrips) {
   std::string error;
   ASSERT_TRUE(EncodePayload({}, LzmaOptions(), {}, &payload, &error)) << error;
   StubDecode d = DecodeLikeTheStub(payload);
-  EXPECT_EQ(d.lzma, SZ_OK);
-  EXPECT_EQ(d.bcj2, SZ_OK);
+  EXPECT_EQ(d.result, PayloadDecodeResult::kDecoded);
   EXPECT_TRUE(d.tarball.empty());
 }
 
@@ -172,6 +169,8 @@ Bytes PayloadAround(const Bytes& block) {
   return payload;
 }
 
+// --list decodes with the stub's decoder: it refuses what the stub refuses,
+// with the decoder's reason, and reads what the stub reads.
 TEST(PayloadTest, DecoderRefusesDamagedPayloads) {
   const Bytes tarball = SampleTarball();
   const Bytes block = BuildBcj2Block(tarball.data(), tarball.size());
@@ -186,7 +185,7 @@ TEST(PayloadTest, DecoderRefusesDamagedPayloads) {
       b[4 * field + i] = static_cast<uint8_t>(value >> (8 * i));
     return PayloadAround(b);
   };
-  uint32_t main_size = ReadLittleEndian32(block.data() + 4);
+  uint32_t main_size = ReadLe32(block.data() + 4);
   Bytes longer = good;
   longer.push_back(0);
   struct Case {
@@ -195,21 +194,20 @@ TEST(PayloadTest, DecoderRefusesDamagedPayloads) {
     const char* reason;
   };
   const Case cases[] = {
-      {"12 bytes", Bytes(good.begin(), good.begin() + 12), "shorter than the 13-byte"},
-      {"properties 225", patched(good, 0, 225), "bad LZMA properties byte 225"},
-      {"size with a high half", patched(good, 9, 1), "does not fit 32 bits"},
+      {"12 bytes", Bytes(good.begin(), good.begin() + 12), "shorter than its 13-byte"},
+      {"properties 225", patched(good, 0, 225), "properties byte of 225 or more"},
       // One byte short, the LZMA layer may or may not see a finished stream
       // (that hangs on the last bits); if it does, the block lacks a byte.
       {"size one byte short", patched(good, 5, static_cast<uint8_t>(good[5] - 1)),
-       "corrupt|reach past the decoded block"},
-      {"size one byte long", patched(good, 5, static_cast<uint8_t>(good[5] + 1)), "ends early"},
-      {"data cut short", Bytes(good.begin(), good.end() - 1), "ends"},
-      {"data going on past the size", longer, "ends after"},
-      {"block of 19 bytes", PayloadAround(Bytes(19, 0)), "has no BCJ2 header"},
-      {"streams past the block", with_field(1, main_size + 1), "reach past the decoded block"},
-      {"stream sum wrapping 32 bits", with_field(4, 0xFFFFFFF0u), "reach past the decoded block"},
+       "LZMA data damaged|run past the decoded block"},
+      {"size one byte long", patched(good, 5, static_cast<uint8_t>(good[5] + 1)),
+       "shorter than its declared size"},
+      {"data cut short", Bytes(good.begin(), good.end() - 1), "LZMA data damaged"},
+      {"block of 19 bytes", PayloadAround(Bytes(19, 0)), "too small for the BCJ2 header"},
+      {"streams past the block", with_field(1, main_size + 1), "run past the decoded block"},
+      {"stream sum wrapping 32 bits", with_field(4, 0xFFFFFFF0u), "run past the decoded block"},
       {"output beyond the streams", with_field(0, static_cast<uint32_t>(tarball.size() + 1)),
-       "do not decode to"},
+       "branch converter failed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -229,12 +227,15 @@ TEST(PayloadTest, DecoderRefusesDamagedPayloads) {
     }
     EXPECT_TRUE(matched) << error;
   }
-  Bytes out;
-  Bcj2Header header;
-  std::string error;
-  ASSERT_TRUE(DecodePayload(good.data(), good.size(), &out, &header, &error)) << error;
-  EXPECT_TRUE(out == tarball);
-  EXPECT_EQ(header.output_size, tarball.size());
+  // The stub reads only the low half of the size, and stops at that size.
+  for (const Bytes& runs : {good, patched(good, 9, 1), longer}) {
+    Bytes out;
+    Bcj2Header header;
+    std::string error;
+    ASSERT_TRUE(DecodePayload(runs.data(), runs.size(), &out, &header, &error)) << error;
+    EXPECT_TRUE(out == tarball);
+    EXPECT_EQ(header.output_size, tarball.size());
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
 #include "tools/testing/tool_test_support.h"
 
@@ -179,7 +180,10 @@ TEST(TarMembersTest, RefusesWhatTheStubWouldFailOn) {
   const Case cases[] = {
       {"no end block", SIZE_MAX, "", 1024, "ends without an end-of-archive block"},
       {"old magic", 257, "ustaX", good.size(), "no ustar header at offset 0"},
-      {"negative size", 124, "-0000000144", good.size(), "signed size field"},
+      {"negative size", 124, "-0000000144", good.size(), "has a negative size"},
+      {"parent directory", 0, "../setup.exe", good.size(), "would leave the working directory"},
+      {"device name", 0, "NUL.setup", good.size(), "open a device"},
+      {"member in a directory", 0, "a/setup.exe", good.size(), "lies in a directory"},
       {"data past the end", 124, "00000100000", good.size(), "runs past the end"},
   };
   for (const Case& c : cases) {

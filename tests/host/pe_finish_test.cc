@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "stub/common/byte_order.h"
+#include "stub/common/pe_format.h"
 #include "tools/testing/tool_test_support.h"
 
 namespace orvia {
@@ -75,7 +77,7 @@ TEST(PeFinishTest, SetsCharacteristicsAndChecksumOnly) {
     // Only the two characteristics bytes and the four checksum bytes change.
     std::vector<uint8_t> after = ReadBytes(image);
     ASSERT_EQ(after.size(), before.size());
-    uint32_t pe = before[60] | (before[61] << 8) | (before[62] << 16) | (before[63] << 24);
+    uint32_t pe = ReadLe32(before.data() + kPeNtHeadersOffsetField);
     size_t characteristics = pe + 4 + 18;
     size_t checksum_field = pe + 4 + 20 + 64;
     for (size_t i = 0; i < after.size(); ++i) {

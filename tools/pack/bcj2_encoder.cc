@@ -1,5 +1,7 @@
 #include "tools/pack/bcj2_encoder.h"
 
+#include "stub/common/byte_order.h"
+
 namespace orvia {
 namespace {
 
@@ -104,9 +106,7 @@ void Encode(const uint8_t* data,
     uint32_t target = 0;
     if (size - i >= 4) {
       const uint8_t* operand = data + i;
-      uint32_t relative =
-          static_cast<uint32_t>(operand[0]) | (static_cast<uint32_t>(operand[1]) << 8) |
-          (static_cast<uint32_t>(operand[2]) << 16) | (static_cast<uint32_t>(operand[3]) << 24);
+      uint32_t relative = ReadLe32(operand);
       // Position arithmetic is modulo 2^32, as in the decoder.
       uint32_t next = static_cast<uint32_t>(i + 4);
       target = relative + next;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 extern "C" {
-#include "LzmaDec.h"
 #include "LzmaEnc.h"
 }
 
@@ -141,44 +140,6 @@ bool EncodeLzmaAlone(const uint8_t* data,
   if (res != SZ_OK) {
     *error = SdkError(res);
     out->clear();
-    return false;
-  }
-  return true;
-}
-
-bool DecodeLzmaAlone(const uint8_t* stream,
-                     size_t size,
-                     std::vector<uint8_t>* out,
-                     std::string* error) {
-  if (size < kLzmaAloneHeaderSize) {
-    *error = "payload shorter than the 13-byte LZMA header";
-    return false;
-  }
-  if (stream[0] >= 9 * 5 * 5) {
-    *error = "bad LZMA properties byte " + std::to_string(stream[0]);
-    return false;
-  }
-  uint64_t unpacked = 0;
-  for (int i = 0; i < 8; ++i)
-    unpacked |= static_cast<uint64_t>(stream[LZMA_PROPS_SIZE + i]) << (8 * i);
-  // The stub reads only the low half and allocates that much.
-  if (unpacked >> 32 != 0) {
-    *error = "unpacked size " + std::to_string(unpacked) + " does not fit 32 bits";
-    return false;
-  }
-  out->assign(static_cast<size_t>(unpacked), 0);
-  SizeT out_len = out->size();
-  SizeT in_len = size - kLzmaAloneHeaderSize;
-  ELzmaStatus status;
-  SRes res = LzmaDecode(out->data(), &out_len, stream + kLzmaAloneHeaderSize, &in_len, stream,
-                        LZMA_PROPS_SIZE, LZMA_FINISH_END, &status, &g_alloc);
-  if (res != SZ_OK) {
-    *error = SdkError(res);
-    return false;
-  }
-  if (out_len != out->size() || in_len != size - kLzmaAloneHeaderSize) {
-    *error = "LZMA data ends after " + std::to_string(out_len) + " of " +
-             std::to_string(out->size()) + " bytes";
     return false;
   }
   return true;

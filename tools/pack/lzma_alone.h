@@ -1,5 +1,5 @@
 // LZMA-alone streams (13-byte header, then raw LZMA data) through the SDK's
-// single-threaded encoder and one-shot decoder.
+// single-threaded encoder; the stub's own decoder reads them back.
 #ifndef ORVIA_TOOLS_PACK_LZMA_ALONE_H_
 #define ORVIA_TOOLS_PACK_LZMA_ALONE_H_
 
@@ -39,13 +39,6 @@ bool EncodeLzmaAlone(const uint8_t* data,
                      size_t size,
                      const LzmaOptions& options,
                      const LzmaProgress& progress,
-                     std::vector<uint8_t>* out,
-                     std::string* error);
-
-// Decodes a stream written as above: the stored size must be exact, and the
-// compressed data must end exactly at the end of `stream`.
-bool DecodeLzmaAlone(const uint8_t* stream,
-                     size_t size,
                      std::vector<uint8_t>* out,
                      std::string* error);
 

@@ -9,9 +9,11 @@
 #include <functional>
 #include <set>
 
+#include "stub/payload/tar_header.h"
 #include "tools/common/file_util.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/payload.h"
+#include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
 
 #ifndef ORVIA_VERSION
@@ -481,10 +483,13 @@ std::string ExecutableDirectory() {
 }
 
 bool IsSetupProgramName(const std::string& member_name) {
+  // The stub takes the name after the path's last backslash, widens it and
+  // lowers it; for the letters of ".exe" that is ASCII lowering.
   size_t slash = member_name.find_last_of('\\');
   std::string file =
       LowerAscii(slash == std::string::npos ? member_name : member_name.substr(slash + 1));
-  return file.size() > 4 && file.compare(file.size() - 4, 4, ".exe") == 0;
+  std::wstring wide(file.begin(), file.end());
+  return IsSetupProgramName(wide.c_str(), wide.size());
 }
 
 int RunOrviaPack(const std::vector<std::string>& args, const std::string& tool_directory) {

@@ -1,5 +1,5 @@
 // The payload as a whole: tarball -> BCJ2 block -> LZMA-alone stream, and
-// back again the way the stub decodes it.
+// back again with the stub's own decoder.
 #ifndef ORVIA_TOOLS_PACK_PAYLOAD_H_
 #define ORVIA_TOOLS_PACK_PAYLOAD_H_
 
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "stub/payload/payload_format.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 
@@ -20,18 +21,8 @@ bool EncodePayload(std::vector<uint8_t> tarball,
                    std::vector<uint8_t>* payload,
                    std::string* error);
 
-// The five header fields of a decoded block.
-struct Bcj2Header {
-  uint32_t output_size = 0;
-  uint32_t main_size = 0;
-  uint32_t call_size = 0;
-  uint32_t jump_size = 0;
-  uint32_t rc_size = 0;
-};
-
-// Decodes a payload with every check that a careful stub makes: the LZMA
-// data ends exactly at the stored size, the block is at least the header,
-// the streams fit inside it, and Bcj2_Decode yields `output_size` bytes.
+// Decodes a payload exactly as the stub does (the stub's decoder, linked from
+// the core) into `tarball`; on failure `error` gives the decoder's reason.
 bool DecodePayload(const uint8_t* payload,
                    size_t size,
                    std::vector<uint8_t>* tarball,

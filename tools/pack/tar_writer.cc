@@ -28,7 +28,7 @@ size_t RoundUp(size_t value, size_t unit) {
 std::string CheckTarMemberName(const std::string& name) {
   if (name.empty())
     return "empty member name";
-  if (name.size() > kTarNameFieldSize)
+  if (name.size() > kTarNameSize)
     return "name longer than 100 bytes";
   if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
     return "name contains a path separator";
@@ -41,8 +41,7 @@ std::string CheckTarMemberName(const std::string& name) {
 
 void FillTarHeader(const std::string& name, uint64_t size, uint8_t* header) {
   std::memset(header, 0, kTarBlockSize);
-  std::memcpy(header, name.data(),
-              name.size() < kTarNameFieldSize ? name.size() : kTarNameFieldSize);
+  std::memcpy(header, name.data(), name.size() < kTarNameSize ? name.size() : kTarNameSize);
   PutOctal(header + 100, 8, 0644);  // mode
   PutOctal(header + 108, 8, 0);     // uid
   PutOctal(header + 116, 8, 0);     // gid
@@ -98,56 +97,6 @@ std::vector<uint8_t> TarWriter::Finish() {
   // Two zero blocks end a POSIX archive; the stub stops at the first.
   archive_.resize(RoundUp(archive_.size() + 2 * kTarBlockSize, kTarRecordSize), 0);
   return std::move(archive_);
-}
-
-bool ListTarMembers(const uint8_t* data,
-                    size_t size,
-                    std::vector<TarMember>* members,
-                    std::string* error) {
-  members->clear();
-  size_t pos = 0;
-  for (;;) {
-    if (size - pos < kTarBlockSize) {
-      *error = "tarball ends without an end-of-archive block";
-      return false;
-    }
-    const uint8_t* header = data + pos;
-    static const uint8_t kZero[4] = {0, 0, 0, 0};
-    if (std::memcmp(header + kMagicOffset, kZero, 4) == 0)
-      return true;
-    if (std::memcmp(header + kMagicOffset, "ustar", 5) != 0) {
-      *error = "no ustar header at offset " + std::to_string(pos);
-      return false;
-    }
-    // Octal digits after optional blanks, as a base-8 strtol would read them;
-    // a sign is refused since the stub must not see a negative size.
-    uint64_t member_size = 0;
-    size_t i = 0;
-    while (i < 12 && (header[kSizeOffset + i] == ' ' || header[kSizeOffset + i] == '\t'))
-      ++i;
-    for (; i < 12 && header[kSizeOffset + i] >= '0' && header[kSizeOffset + i] <= '7'; ++i)
-      member_size = member_size * 8 + (header[kSizeOffset + i] - '0');
-    if (i < 12 && (header[kSizeOffset + i] == '-' || header[kSizeOffset + i] == '+')) {
-      *error = "signed size field at offset " + std::to_string(pos);
-      return false;
-    }
-    if (member_size > kTarMaxMemberSize) {
-      *error = "member of 2 GiB or more at offset " + std::to_string(pos);
-      return false;
-    }
-    TarMember member;
-    size_t name_length = strnlen(reinterpret_cast<const char*>(header), kTarNameFieldSize);
-    member.name.assign(reinterpret_cast<const char*>(header), name_length);
-    member.size = member_size;
-    member.data_offset = pos + kTarBlockSize;
-    uint64_t next = member.data_offset + RoundUp(member_size, kTarBlockSize);
-    if (next > size) {
-      *error = "member " + member.name + " runs past the end of the tarball";
-      return false;
-    }
-    members->push_back(member);
-    pos = static_cast<size_t>(next);
-  }
 }
 
 }  // namespace orvia

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "stub/payload/tar_header.h"
+
 namespace orvia {
 
-constexpr size_t kTarBlockSize = 512;
 constexpr size_t kTarRecordSize = 10240;
-constexpr size_t kTarNameFieldSize = 100;
 // The stub reads positions and sizes as signed 32-bit values.
 constexpr uint64_t kTarMaxMemberSize = (1ull << 31) - 1;
 constexpr uint64_t kTarMaxArchiveSize = (1ull << 31) - 1;
@@ -45,21 +45,6 @@ class TarWriter {
 // Fills one ustar header block for a regular file: mode 0644, uid and gid 0,
 // mtime 0 so that the same inputs always give the same archive.
 void FillTarHeader(const std::string& name, uint64_t size, uint8_t* header);
-
-// A member as the stub will see it.
-struct TarMember {
-  std::string name;
-  uint64_t size = 0;
-  size_t data_offset = 0;
-};
-
-// Walks an archive as the stub's extractor does (magic, size, next header at
-// the next 512 boundary) and lists its members up to the end block. Fails on
-// what the stub would fail on.
-bool ListTarMembers(const uint8_t* data,
-                    size_t size,
-                    std::vector<TarMember>* members,
-                    std::string* error);
 
 }  // namespace orvia
 

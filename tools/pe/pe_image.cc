@@ -5,11 +5,8 @@
 namespace orvia {
 namespace {
 
-constexpr size_t kDosHeaderSize = 64;
-constexpr size_t kCoffHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
 // Fixed part of a PE32 optional header, up to NumberOfRvaAndSizes included.
-constexpr size_t kOptionalFixedSize = 96;
+constexpr size_t kOptionalFixedSize = kPe32DirectoriesOffset;
 constexpr uint32_t kMaxDirectories = 16;
 
 std::string Hex(uint32_t value) {
@@ -35,12 +32,12 @@ const PeSection* PeLayout::SectionForRva(uint32_t rva) const {
 
 bool ParsePe32(const uint8_t* data, size_t size, PeLayout* layout, std::string* error) {
   *layout = PeLayout();
-  if (size < kDosHeaderSize || data[0] != 'M' || data[1] != 'Z') {
+  if (size < kPeDosHeaderSize || data[0] != 'M' || data[1] != 'Z') {
     *error = "not a PE image (no MZ header)";
     return false;
   }
-  uint32_t pe_offset = ReadLe32(data + 60);
-  if (!Fits(pe_offset, 4 + kCoffHeaderSize, size) || data[pe_offset] != 'P' ||
+  uint32_t pe_offset = ReadLe32(data + kPeNtHeadersOffsetField);
+  if (!Fits(pe_offset, 4 + kPeCoffHeaderSize, size) || data[pe_offset] != 'P' ||
       data[pe_offset + 1] != 'E' || data[pe_offset + 2] != 0 || data[pe_offset + 3] != 0) {
     *error = "not a PE image (no PE signature)";
     return false;
@@ -55,7 +52,7 @@ bool ParsePe32(const uint8_t* data, size_t size, PeLayout* layout, std::string* 
   uint16_t section_count = ReadLe16(coff + 2);
   layout->size_of_optional_header = ReadLe16(coff + 16);
   layout->characteristics = ReadLe16(coff + 18);
-  layout->optional_offset = layout->coff_offset + kCoffHeaderSize;
+  layout->optional_offset = layout->coff_offset + kPeCoffHeaderSize;
   if (layout->size_of_optional_header < kOptionalFixedSize ||
       !Fits(layout->optional_offset, layout->size_of_optional_header, size)) {
     *error = "truncated optional header";
@@ -84,12 +81,12 @@ bool ParsePe32(const uint8_t* data, size_t size, PeLayout* layout, std::string* 
     layout->directories.push_back({ReadLe32(entry), ReadLe32(entry + 4)});
   }
   size_t table = layout->optional_offset + layout->size_of_optional_header;
-  if (!Fits(table, kSectionHeaderSize * section_count, size)) {
+  if (!Fits(table, kPeSectionHeaderSize * section_count, size)) {
     *error = "truncated section table";
     return false;
   }
   for (uint16_t i = 0; i < section_count; ++i) {
-    const uint8_t* header = data + table + kSectionHeaderSize * i;
+    const uint8_t* header = data + table + kPeSectionHeaderSize * i;
     PeSection section;
     for (int c = 0; c < 8 && header[c] != 0; ++c)
       section.name.push_back(static_cast<char>(header[c]));
@@ -98,7 +95,7 @@ bool ParsePe32(const uint8_t* data, size_t size, PeLayout* layout, std::string* 
     section.raw_size = ReadLe32(header + 16);
     section.raw_offset = ReadLe32(header + 20);
     section.characteristics = ReadLe32(header + 36);
-    section.header_offset = table + kSectionHeaderSize * i;
+    section.header_offset = table + kPeSectionHeaderSize * i;
     if (section.raw_size != 0 && !Fits(section.raw_offset, section.raw_size, size)) {
       *error = "section " + section.name + " lies past the end of the file";
       return false;

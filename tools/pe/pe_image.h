@@ -8,17 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "stub/common/byte_order.h"
+#include "stub/common/pe_format.h"
+
 namespace orvia {
 
-constexpr uint16_t kPeMachineI386 = 0x014C;
-constexpr uint16_t kPe32Magic = 0x010B;
 // Executable, large-address aware, 32-bit machine; none of the "stripped" bits.
 constexpr uint16_t kPeFinishedCharacteristics = 0x0122;
 constexpr uint16_t kPeCharacteristicDll = 0x2000;
-
-constexpr int kPeDirectoryResource = 2;
-constexpr int kPeDirectorySecurity = 4;
-constexpr int kPeDirectoryBaseReloc = 5;
 
 struct PeDataDirectory {
   uint32_t rva = 0;
@@ -51,11 +48,13 @@ struct PeLayout {
   std::vector<PeSection> sections;
 
   // File offsets of the fields that the tools rewrite.
-  size_t CharacteristicsOffset() const { return coff_offset + 18; }
+  size_t CharacteristicsOffset() const { return coff_offset + kPeCharacteristicsOffset; }
   size_t SizeOfInitializedDataOffset() const { return optional_offset + 8; }
   size_t SizeOfImageOffset() const { return optional_offset + 56; }
-  size_t ChecksumOffset() const { return optional_offset + 64; }
-  size_t DirectoryOffset(int index) const { return optional_offset + 96 + 8 * index; }
+  size_t ChecksumOffset() const { return optional_offset + kPe32ChecksumOffset; }
+  size_t DirectoryOffset(int index) const {
+    return optional_offset + kPe32DirectoriesOffset + kPeDataDirectorySize * index;
+  }
 
   // The section whose virtual range holds `rva`, or null.
   const PeSection* SectionForRva(uint32_t rva) const;
@@ -76,23 +75,6 @@ void FinishPeImage(const PeLayout& layout, std::vector<uint8_t>* image);
 
 // Stores the checksum of `image` in its optional header.
 void UpdatePeChecksum(const PeLayout& layout, std::vector<uint8_t>* image);
-
-// Little-endian field access on raw image bytes; callers check bounds.
-inline uint16_t ReadLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void WriteLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace orvia
 
