@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "stub/command_line_tail.h"
+#include "core/command_line_tail.h"
 #include "stub/failure_report.h"
 #include "stub/meta_installer.h"
 #include "stub/result_codes.h"

@@ -2,9 +2,9 @@
 
 #include <cstdarg>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
+#include "core/string_table.h"
 #include "stub/result_codes.h"
-#include "stub/string_table.h"
 
 namespace orvia {
 namespace {

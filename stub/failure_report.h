@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "core/common/wide_string.h"
 #include "resources/resource_ids.h"
-#include "stub/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {

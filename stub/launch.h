@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {

@@ -1,10 +1,10 @@
 #include "stub/meta_installer.h"
 
+#include "core/payload/tar_header.h"
 #include "stub/failure_report.h"
 #include "stub/launch.h"
 #include "stub/path_buffer.h"
 #include "stub/payload/tar_extractor.h"
-#include "stub/payload/tar_header.h"
 #include "stub/payload/unpack.h"
 #include "stub/result_codes.h"
 #include "stub/scoped_handle.h"

@@ -3,7 +3,7 @@
 #ifndef ORVIA_STUB_SETUP_COMMAND_LINE_H_
 #define ORVIA_STUB_SETUP_COMMAND_LINE_H_
 
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 

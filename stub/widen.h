@@ -2,7 +2,7 @@
 #ifndef ORVIA_STUB_WIDEN_H_
 #define ORVIA_STUB_WIDEN_H_
 
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {

@@ -1,7 +1,7 @@
 #include "stub/payload/tar_extractor.h"
 
-#include "stub/common/heap_buffer.h"
-#include "stub/payload/tar_header.h"
+#include "core/common/heap_buffer.h"
+#include "core/payload/tar_header.h"
 #include "stub/scoped_handle.h"
 #include "stub/widen.h"
 

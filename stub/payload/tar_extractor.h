@@ -2,8 +2,8 @@
 #ifndef ORVIA_STUB_PAYLOAD_TAR_EXTRACTOR_H_
 #define ORVIA_STUB_PAYLOAD_TAR_EXTRACTOR_H_
 
-#include "stub/common/string_list.h"
-#include "stub/common/wide_string.h"
+#include "core/common/string_list.h"
+#include "core/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {
@@ -16,8 +16,12 @@ constexpr DWORD kTarCopyBufferSize = 0x40000;
 
 class TarExtractor {
  public:
-  TarExtractor(Win32Api& api, const WideString& directory, HANDLE tar_file, bool track_files,
-               FileExtractedCallback file_callback, void* callback_context);
+  TarExtractor(Win32Api& api,
+               const WideString& directory,
+               HANDLE tar_file,
+               bool track_files,
+               FileExtractedCallback file_callback,
+               void* callback_context);
   TarExtractor(const TarExtractor&) = delete;
   TarExtractor& operator=(const TarExtractor&) = delete;
   // Deletes every file it recorded; does not close `tar_file`.

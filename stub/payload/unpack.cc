@@ -1,7 +1,7 @@
 #include "stub/payload/unpack.h"
 
-#include "stub/payload/payload_decode.h"
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_decode.h"
+#include "core/payload/payload_format.h"
 #include "stub/workdir/directory_ops.h"
 
 namespace orvia {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "stub/common/string_list.h"
-#include "stub/common/wide_string.h"
+#include "core/common/string_list.h"
+#include "core/common/wide_string.h"
 #include "stub/platform/win32_api.h"
 #include "stub/scoped_handle.h"
 

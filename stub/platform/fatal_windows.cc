@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "core/tag/tag_scan.h"
 #include "stub/tag/mapped_file.h"
-#include "stub/tag/tag_scan.h"
 
 namespace orvia {
 

@@ -2,7 +2,7 @@
 #ifndef ORVIA_STUB_TAG_READ_TAG_H_
 #define ORVIA_STUB_TAG_READ_TAG_H_
 
-#include "stub/common/heap_buffer.h"
+#include "core/common/heap_buffer.h"
 #include "stub/platform/win32_api.h"
 
 namespace orvia {

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "stub/common/heap_buffer.h"
+#include "core/common/heap_buffer.h"
 #include "stub/path_buffer.h"
 #include "stub/result_codes.h"
 #include "stub/workdir/directory_ops.h"

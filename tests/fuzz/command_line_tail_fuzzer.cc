@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "stub/command_line_tail.h"
+#include "core/command_line_tail.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "LzmaDec.h"
 #include "LzmaEnc.h"
-#include "stub/payload/payload_decode.h"
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_decode.h"
+#include "core/payload/payload_format.h"
 #include "tests/support/malloc_alloc.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "stub/common/byte_order.h"
-#include "stub/string_table.h"
+#include "core/common/byte_order.h"
+#include "core/string_table.h"
 
 // Input: the entry number (low four bits), then the block.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

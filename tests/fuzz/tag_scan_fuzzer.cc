@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stub/common/byte_order.h"
-#include "stub/tag/tag_scan.h"
+#include "core/common/byte_order.h"
+#include "core/tag/tag_scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t offset = 0;

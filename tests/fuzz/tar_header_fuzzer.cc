@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stub/common/byte_order.h"
-#include "stub/payload/tar_header.h"
+#include "core/common/byte_order.h"
+#include "core/payload/tar_header.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "stub/command_line_tail.h"
+#include "core/command_line_tail.h"
 
 namespace orvia {
 namespace {

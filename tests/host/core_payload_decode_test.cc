@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LzmaEnc.h"
-#include "stub/payload/payload_decode.h"
+#include "core/payload/payload_decode.h"
 #include "tests/support/malloc_alloc.h"
 
 namespace orvia {

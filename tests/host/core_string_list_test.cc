@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/common/string_list.h"
+#include "core/common/string_list.h"
 
 namespace orvia {
 namespace {

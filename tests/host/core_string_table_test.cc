@@ -5,14 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "stub/string_table.h"
+#include "core/string_table.h"
 #include "tests/support/string_block.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
 
 // The failure report's block: entries 8 to 11 hold text, the rest are empty.
 std::vector<std::u16string> ReportEntries() {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 #include "tests/support/tag_image.h"
 
 namespace orvia {

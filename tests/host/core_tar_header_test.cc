@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "stub/payload/tar_header.h"
+#include "core/payload/tar_header.h"
 
 namespace orvia {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 
 namespace orvia {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/pack_command.h"
 #include "tools/pack/payload.h"
@@ -424,6 +424,8 @@ TEST(OrviaPackCommandTest, ListFollowsTheStub) {
     const char* output;  // in stdout on success, in stderr on failure
   } const cases[] = {
       {"size field with a high half", tarball, high_half, 0, "setup program: setup.exe"},
+      {"member ././setup.exe, as Python's tarfile writes", named("././setup.exe"), nullptr, 0,
+       "setup program: ././setup.exe"},
       {"member ../x", named("../x"), nullptr, 1, "would leave the working directory"},
       {"member NUL", named("NUL"), nullptr, 1, "open a device"},
       {"negative size", negative, nullptr, 1, "has a negative size"},

@@ -11,8 +11,8 @@ extern "C" {
 #include "LzmaDec.h"
 }
 
-#include "stub/payload/payload_decode.h"
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_decode.h"
+#include "core/payload/payload_format.h"
 #include "tests/support/malloc_alloc.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "stub/common/byte_order.h"
-#include "stub/common/pe_format.h"
+#include "core/common/byte_order.h"
+#include "core/common/pe_format.h"
 #include "tools/testing/tool_test_support.h"
 
 namespace orvia {

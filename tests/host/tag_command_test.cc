@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 #include "tests/host/tag_test_support.h"
 #include "tools/tag/tag_certificate.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 
 namespace orvia {
 namespace tag_image {

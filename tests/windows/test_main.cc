@@ -1,12 +1,12 @@
 // gtest main, plus child modes that end the process through a fatal
 // condition so that a test can read the exit status.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cwchar>
 
+#include "core/common/string_list.h"
 #include "mini_test.h"
-#include "stub/common/string_list.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "tools/pack/bcj2_encoder.h"
 
-#include "stub/common/byte_order.h"
+#include "core/common/byte_order.h"
 
 namespace orvia {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 
 namespace orvia {
 

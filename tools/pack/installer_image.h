@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 #include "tools/pe/resource_tree.h"
 
 namespace orvia {

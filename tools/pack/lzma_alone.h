@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 
 namespace orvia {
 

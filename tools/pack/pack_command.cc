@@ -9,7 +9,7 @@
 #include <functional>
 #include <set>
 
-#include "stub/payload/tar_header.h"
+#include "core/payload/tar_header.h"
 #include "tools/common/file_util.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/payload.h"

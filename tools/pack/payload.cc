@@ -1,6 +1,6 @@
 #include "tools/pack/payload.h"
 
-#include "stub/payload/payload_decode.h"
+#include "core/payload/payload_decode.h"
 
 namespace orvia {
 namespace {

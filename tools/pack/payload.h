@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 

@@ -1,8 +1,27 @@
 #include "tools/pack/tar_list.h"
 
-#include "stub/payload/tar_header.h"
+#include "core/payload/tar_header.h"
 
 namespace orvia {
+namespace {
+
+// The stub creates each member as a file straight in its working directory
+// and never makes directories: a name is usable only when every segment but
+// the last is "." or empty (the system drops those) and the last is a name.
+bool IsTopLevelName(const std::string& name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("/\\", start);
+    const std::string segment = name.substr(start, end - start);
+    if (end == std::string::npos)
+      return !segment.empty() && segment != ".";
+    if (!segment.empty() && segment != ".")
+      return false;
+    start = end + 1;
+  }
+}
+
+}  // namespace
 
 bool ListTarMembers(const uint8_t* data,
                     size_t size,
@@ -38,7 +57,7 @@ bool ListTarMembers(const uint8_t* data,
           "member name " + member.name + at + " would leave the working directory or open a device";
       return false;
     }
-    if (member.name.find_first_of("/\\") != std::string::npos) {
+    if (!IsTopLevelName(member.name)) {
       *error = "member " + member.name + at +
                " lies in a directory; the stub creates only top-level files";
       return false;

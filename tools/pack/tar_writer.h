@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/payload/tar_header.h"
+#include "core/payload/tar_header.h"
 
 namespace orvia {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "stub/common/byte_order.h"
-#include "stub/common/pe_format.h"
+#include "core/common/byte_order.h"
+#include "core/common/pe_format.h"
 
 namespace orvia {
 

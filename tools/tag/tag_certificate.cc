@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 
 namespace orvia {
 namespace {

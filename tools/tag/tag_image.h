@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 #include "tools/pe/pe_image.h"
 
 namespace orvia {

@@ -1,9 +1,9 @@
-#include "stub/common/string_list.h"
+#include "core/common/string_list.h"
 
 #include <cstdlib>
 #include <new>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 

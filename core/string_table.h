@@ -1,6 +1,6 @@
 // Reads entries out of a string-table resource block.
-#ifndef ORVIA_STUB_STRING_TABLE_H_
-#define ORVIA_STUB_STRING_TABLE_H_
+#ifndef ORVIA_CORE_STRING_TABLE_H_
+#define ORVIA_CORE_STRING_TABLE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +20,12 @@ inline unsigned StringEntryOf(uint32_t id) {
 // followed by the units. Finds entry `entry` in the `size` bytes at `block`:
 // true with the offset of its first unit and its unit count; false when the
 // entry is empty or the block ends before it (including in its units).
-bool FindStringTableEntry(const uint8_t* block, size_t size, unsigned entry, size_t* units_offset,
+bool FindStringTableEntry(const uint8_t* block,
+                          size_t size,
+                          unsigned entry,
+                          size_t* units_offset,
                           size_t* count);
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_STRING_TABLE_H_
+#endif  // ORVIA_CORE_STRING_TABLE_H_

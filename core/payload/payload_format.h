@@ -1,11 +1,11 @@
 // Layout of the payload resource: an LZMA-alone stream whose decoded block is
 // a branch-converter header followed by four BCJ2 streams that give the tarball.
-#ifndef ORVIA_STUB_PAYLOAD_PAYLOAD_FORMAT_H_
-#define ORVIA_STUB_PAYLOAD_PAYLOAD_FORMAT_H_
+#ifndef ORVIA_CORE_PAYLOAD_PAYLOAD_FORMAT_H_
+#define ORVIA_CORE_PAYLOAD_PAYLOAD_FORMAT_H_
 
 #include <cstdint>
 
-#include "stub/common/byte_order.h"
+#include "core/common/byte_order.h"
 
 namespace orvia {
 
@@ -46,4 +46,4 @@ inline Bcj2Header ReadBcj2Header(const uint8_t* block) {
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_PAYLOAD_PAYLOAD_FORMAT_H_
+#endif  // ORVIA_CORE_PAYLOAD_PAYLOAD_FORMAT_H_

@@ -1,9 +1,9 @@
-#include "stub/tag/tag_scan.h"
+#include "core/tag/tag_scan.h"
 
 #include <cstring>
 
-#include "stub/common/byte_order.h"
-#include "stub/common/pe_format.h"
+#include "core/common/byte_order.h"
+#include "core/common/pe_format.h"
 
 namespace orvia {
 namespace {

@@ -1,12 +1,12 @@
-#include "stub/payload/payload_decode.h"
+#include "core/payload/payload_decode.h"
 
 #include <cstdlib>
 
 #include "Bcj2.h"
 #include "LzmaDec.h"
-#include "stub/common/byte_order.h"
-#include "stub/common/heap_buffer.h"
-#include "stub/payload/payload_format.h"
+#include "core/common/byte_order.h"
+#include "core/common/heap_buffer.h"
+#include "core/payload/payload_format.h"
 
 namespace orvia {
 namespace {

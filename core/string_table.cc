@@ -1,6 +1,6 @@
-#include "stub/string_table.h"
+#include "core/string_table.h"
 
-#include "stub/common/byte_order.h"
+#include "core/common/byte_order.h"
 
 namespace orvia {
 

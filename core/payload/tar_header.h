@@ -1,6 +1,6 @@
 // The part of a ustar header the extractor reads: name, size and magic.
-#ifndef ORVIA_STUB_PAYLOAD_TAR_HEADER_H_
-#define ORVIA_STUB_PAYLOAD_TAR_HEADER_H_
+#ifndef ORVIA_CORE_PAYLOAD_TAR_HEADER_H_
+#define ORVIA_CORE_PAYLOAD_TAR_HEADER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -51,4 +51,4 @@ bool IsSetupProgramName(const wchar_t* lowered_name, size_t length);
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_PAYLOAD_TAR_HEADER_H_
+#endif  // ORVIA_CORE_PAYLOAD_TAR_HEADER_H_

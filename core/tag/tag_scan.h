@@ -1,7 +1,7 @@
 // The tag block and how a reader finds it inside the certificate table of a
 // PE file's bytes. The stub's reader and the host tools share this one scan.
-#ifndef ORVIA_STUB_TAG_TAG_SCAN_H_
-#define ORVIA_STUB_TAG_TAG_SCAN_H_
+#ifndef ORVIA_CORE_TAG_TAG_SCAN_H_
+#define ORVIA_CORE_TAG_TAG_SCAN_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -61,4 +61,4 @@ TagScanResult CheckTagText(const uint8_t* text, size_t length, size_t* usable_le
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_TAG_TAG_SCAN_H_
+#endif  // ORVIA_CORE_TAG_TAG_SCAN_H_

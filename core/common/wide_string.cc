@@ -1,10 +1,10 @@
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 namespace {
@@ -134,7 +134,8 @@ bool WideString::operator==(const wchar_t* other) const {
   return n == length_ && std::memcmp(c_str(), other, n * sizeof(wchar_t)) == 0;
 }
 
-void AppendFormattedList(WideString& target, const wchar_t* format,
+void AppendFormattedList(WideString& target,
+                         const wchar_t* format,
                          std::initializer_list<const wchar_t*> values) {
   if (!format || !*format)
     RaiseFatalError(kStatusIllegalInstruction);

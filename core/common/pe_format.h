@@ -1,7 +1,7 @@
 // Where the fields of a PE image lie, for every reader of PE bytes: the tag
 // scan, the host tools that finish, pack and tag images, and their tests.
-#ifndef ORVIA_STUB_COMMON_PE_FORMAT_H_
-#define ORVIA_STUB_COMMON_PE_FORMAT_H_
+#ifndef ORVIA_CORE_COMMON_PE_FORMAT_H_
+#define ORVIA_CORE_COMMON_PE_FORMAT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -41,4 +41,4 @@ constexpr size_t PeDirectoryEntryOffset(int index) {
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_PE_FORMAT_H_
+#endif  // ORVIA_CORE_COMMON_PE_FORMAT_H_

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 

@@ -1,12 +1,12 @@
 // One owner for the stub's plain heap blocks: the decoder's buffers, the
 // tag's copy, an environment value. An allocation that fails ends the process.
-#ifndef ORVIA_STUB_COMMON_HEAP_BUFFER_H_
-#define ORVIA_STUB_COMMON_HEAP_BUFFER_H_
+#ifndef ORVIA_CORE_COMMON_HEAP_BUFFER_H_
+#define ORVIA_CORE_COMMON_HEAP_BUFFER_H_
 
 #include <cstddef>
 #include <cstdlib>
 
-#include "stub/common/fatal.h"
+#include "core/common/fatal.h"
 
 namespace orvia {
 
@@ -56,4 +56,4 @@ class HeapBuffer {
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_HEAP_BUFFER_H_
+#endif  // ORVIA_CORE_COMMON_HEAP_BUFFER_H_

@@ -1,6 +1,6 @@
 // Finds the stub's own arguments in the narrow process command line.
-#ifndef ORVIA_STUB_COMMAND_LINE_TAIL_H_
-#define ORVIA_STUB_COMMAND_LINE_TAIL_H_
+#ifndef ORVIA_CORE_COMMAND_LINE_TAIL_H_
+#define ORVIA_CORE_COMMAND_LINE_TAIL_H_
 
 #include <cstddef>
 
@@ -18,4 +18,4 @@ size_t FindCommandLineTail(const char* line, LeadBytePredicate is_lead_byte, voi
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMAND_LINE_TAIL_H_
+#endif  // ORVIA_CORE_COMMAND_LINE_TAIL_H_

@@ -1,6 +1,6 @@
 // Ends the process on conditions the stub never recovers from.
-#ifndef ORVIA_STUB_COMMON_FATAL_H_
-#define ORVIA_STUB_COMMON_FATAL_H_
+#ifndef ORVIA_CORE_COMMON_FATAL_H_
+#define ORVIA_CORE_COMMON_FATAL_H_
 
 #include <cstdint>
 
@@ -8,7 +8,7 @@ namespace orvia {
 
 // Statuses of the fatal conditions: these end the process as non-continuable
 // structured exceptions and are never caught.
-constexpr uint32_t kStatusNoMemory = 0xC0000017;           // STATUS_NO_MEMORY
+constexpr uint32_t kStatusNoMemory = 0xC0000017;            // STATUS_NO_MEMORY
 constexpr uint32_t kStatusIllegalInstruction = 0xC000001D;  // invalid argument, bad format
 constexpr uint32_t kStatusArrayBoundsExceeded = 0xC000008C;
 
@@ -18,4 +18,4 @@ constexpr uint32_t kStatusArrayBoundsExceeded = 0xC000008C;
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_FATAL_H_
+#endif  // ORVIA_CORE_COMMON_FATAL_H_

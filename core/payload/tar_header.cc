@@ -1,4 +1,4 @@
-#include "stub/payload/tar_header.h"
+#include "core/payload/tar_header.h"
 
 #include <cstring>
 

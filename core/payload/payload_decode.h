@@ -1,10 +1,10 @@
 // Decodes a payload (LZMA, then BCJ2) into the tarball, in memory.
-#ifndef ORVIA_STUB_PAYLOAD_PAYLOAD_DECODE_H_
-#define ORVIA_STUB_PAYLOAD_PAYLOAD_DECODE_H_
+#ifndef ORVIA_CORE_PAYLOAD_PAYLOAD_DECODE_H_
+#define ORVIA_CORE_PAYLOAD_PAYLOAD_DECODE_H_
 
 #include <cstdint>
 
-#include "stub/payload/payload_format.h"
+#include "core/payload/payload_format.h"
 
 namespace orvia {
 
@@ -37,4 +37,4 @@ PayloadDecodeResult DecodePayloadBuffer(const uint8_t* payload,
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_PAYLOAD_PAYLOAD_DECODE_H_
+#endif  // ORVIA_CORE_PAYLOAD_PAYLOAD_DECODE_H_

@@ -1,4 +1,4 @@
-#include "stub/command_line_tail.h"
+#include "core/command_line_tail.h"
 
 namespace orvia {
 

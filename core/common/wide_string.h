@@ -1,7 +1,7 @@
 // UTF-16 text with a length and value semantics (wchar_t is 16 bits on Windows;
 // the host build uses the same code with its own wchar_t for tests).
-#ifndef ORVIA_STUB_COMMON_WIDE_STRING_H_
-#define ORVIA_STUB_COMMON_WIDE_STRING_H_
+#ifndef ORVIA_CORE_COMMON_WIDE_STRING_H_
+#define ORVIA_CORE_COMMON_WIDE_STRING_H_
 
 #include <cstddef>
 #include <initializer_list>
@@ -61,18 +61,22 @@ constexpr size_t kMaxFormattedLength = 32765;
 // themselves are never read as formats. Any other conversion, a missing value
 // or an empty format is fatal. The formatted text is cut to
 // kMaxFormattedLength units before it is appended.
-void AppendFormattedList(WideString& target, const wchar_t* format,
+void AppendFormattedList(WideString& target,
+                         const wchar_t* format,
                          std::initializer_list<const wchar_t*> values);
 
-inline const wchar_t* TextOf(const wchar_t* text) { return text; }
-inline const wchar_t* TextOf(const WideString& text) { return text.c_str(); }
+inline const wchar_t* TextOf(const wchar_t* text) {
+  return text;
+}
+inline const wchar_t* TextOf(const WideString& text) {
+  return text.c_str();
+}
 
 template <typename... Values>
 void AppendFormatted(WideString& target, const wchar_t* format, const Values&... values) {
   AppendFormattedList(target, format, {TextOf(values)...});
 }
 
-
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_WIDE_STRING_H_
+#endif  // ORVIA_CORE_COMMON_WIDE_STRING_H_

@@ -1,10 +1,10 @@
 // An ordered, growable list of wide strings in one contiguous array.
-#ifndef ORVIA_STUB_COMMON_STRING_LIST_H_
-#define ORVIA_STUB_COMMON_STRING_LIST_H_
+#ifndef ORVIA_CORE_COMMON_STRING_LIST_H_
+#define ORVIA_CORE_COMMON_STRING_LIST_H_
 
 #include <cstdint>
 
-#include "stub/common/wide_string.h"
+#include "core/common/wide_string.h"
 
 namespace orvia {
 
@@ -44,4 +44,4 @@ class StringList {
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_STRING_LIST_H_
+#endif  // ORVIA_CORE_COMMON_STRING_LIST_H_

@@ -1,7 +1,7 @@
 // Reading and writing fixed-width integers in raw bytes. PE and payload fields
 // are little-endian; the tag block's length is big-endian.
-#ifndef ORVIA_STUB_COMMON_BYTE_ORDER_H_
-#define ORVIA_STUB_COMMON_BYTE_ORDER_H_
+#ifndef ORVIA_CORE_COMMON_BYTE_ORDER_H_
+#define ORVIA_CORE_COMMON_BYTE_ORDER_H_
 
 #include <cstdint>
 
@@ -37,4 +37,4 @@ inline void WriteBe16(uint8_t* p, uint16_t v) {
 
 }  // namespace orvia
 
-#endif  // ORVIA_STUB_COMMON_BYTE_ORDER_H_
+#endif  // ORVIA_CORE_COMMON_BYTE_ORDER_H_
