@@ -15,6 +15,7 @@
 #include "core/payload/payload_format.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/pack_command.h"
+#include "tools/pack/pack_inputs.h"
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_writer.h"
 #include "tools/pe/pe_image.h"

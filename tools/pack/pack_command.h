@@ -17,11 +17,6 @@ std::string ExecutableDirectory();
 // any failure, in which case nothing has been written at the output path.
 int RunOrviaPack(const std::vector<std::string>& args, const std::string& tool_directory);
 
-// Whether the stub would pick a member of this name as the setup program:
-// the file name after the last backslash ends in ".exe", in any letter
-// case, and is longer than those four characters.
-bool IsSetupProgramName(const std::string& member_name);
-
 }  // namespace orvia
 
 #endif  // ORVIA_TOOLS_PACK_PACK_COMMAND_H_

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "tools/common/file_util.h"
+#include "tools/common/tool_error.h"
 #include "tools/tag/tag_image.h"
 
 #ifndef ORVIA_VERSION
@@ -47,11 +48,7 @@ constexpr char kHelp[] =
     "also exits 1 when the stub would find no tag.\n";
 
 int Fail(const std::string& subject, const std::string& reason) {
-  if (subject.empty())
-    std::fprintf(stderr, "orvia-tag: %s\n", reason.c_str());
-  else
-    std::fprintf(stderr, "orvia-tag: %s: %s\n", subject.c_str(), reason.c_str());
-  return 1;
+  return PrintToolError("orvia-tag", subject, reason);
 }
 
 struct Options {
