@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "mini_test.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 
@@ -111,7 +111,9 @@ class EndToEnd : public testing::Test {
 
   // Runs the installer with `arguments` and waits; the probe exits with
   // `probe_exit`. Anything the run leaves is removed again at tear-down.
-  Outcome Run(const char* installer, const std::wstring& arguments, DWORD probe_exit = 0,
+  Outcome Run(const char* installer,
+              const std::wstring& arguments,
+              DWORD probe_exit = 0,
               const STARTUPINFOW* startup = nullptr) {
     const std::wstring report_path = scratch_.path() + L"\\report-" + std::to_wstring(++runs_);
     SetEnvironmentVariableW(L"ORVIA_PROBE_REPORT", report_path.c_str());

@@ -13,7 +13,7 @@ extern "C" {
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 #include "tools/pack/tar_writer.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
@@ -167,7 +167,7 @@ TEST(Bcj2EncoderTest, BranchDenseDataRoundTrips) {
 Bytes RealCodeTarball() {
   TarWriter writer;
   for (const char* name : {"cabarc.exe", "advpack.dll"}) {
-    Bytes data = testing::ReadBytes(kWineDir + name);
+    Bytes data = test_support::ReadBytes(kWineDir + name);
     std::string error;
     EXPECT_FALSE(data.empty()) << name;
     EXPECT_TRUE(writer.AddMember(name, data.data(), data.size(), &error)) << error;

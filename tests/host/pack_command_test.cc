@@ -19,17 +19,17 @@
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_writer.h"
 #include "tools/pe/pe_image.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::CommandResult;
-using testing::ReadBytes;
-using testing::RunCommand;
-using testing::ScopedTempDir;
-using testing::WriteBytes;
+using test_support::CommandResult;
+using test_support::ReadBytes;
+using test_support::RunCommand;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
 
 namespace fs = std::filesystem;
 
@@ -506,9 +506,9 @@ TEST(OrviaPackCommandTest, TemplateSearchOrder) {
 TEST(OrviaPackCommandTest, ProgressLineOnATerminal) {
   Workspace w;
   std::string input = w.File("a.exe", Text("x"));
-  std::string command = testing::ShellQuote(kOrviaPack) + " -o " + testing::ShellQuote(w.out) +
-                        " --stub " + testing::ShellQuote(kTemplate) + " --dict-size 64K " +
-                        testing::ShellQuote(input);
+  std::string command = test_support::ShellQuote(kOrviaPack) + " -o " + test_support::ShellQuote(w.out) +
+                        " --stub " + test_support::ShellQuote(kTemplate) + " --dict-size 64K " +
+                        test_support::ShellQuote(input);
   // script(1) gives the tool a pseudo-terminal and copies what it shows.
   CommandResult run = RunCommand({"script", "-qec", command, "/dev/null"}, w.dir);
   ASSERT_EQ(run.status, 0) << run.err << run.out;

@@ -13,16 +13,16 @@
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::CommandResult;
-using testing::ReadBytes;
-using testing::RunCommand;
-using testing::ScopedTempDir;
+using test_support::CommandResult;
+using test_support::ReadBytes;
+using test_support::RunCommand;
+using test_support::ScopedTempDir;
 
 const std::string kOrviaPack = std::string(ORVIA_TOOLS_DIR) + "/orvia-pack";
 const std::string kTemplate = std::string(ORVIA_TOOLS_DIR) + "/fixtures/template.exe";
@@ -92,7 +92,7 @@ struct Product {
 Product MakeProduct(const ScopedTempDir& dir) {
   Product product;
   std::string readme = dir / "readme.txt";
-  EXPECT_TRUE(testing::WriteBytes(readme, Bytes{'h', 'i', '\n'}));
+  EXPECT_TRUE(test_support::WriteBytes(readme, Bytes{'h', 'i', '\n'}));
   product.paths = {kWineDir + "cabarc.exe", kWineDir + "advpack.dll", readme};
   TarWriter writer;
   for (const std::string& path : product.paths) {
@@ -221,7 +221,7 @@ TEST(InstallerImageTest, PackingAnInstallerAgainReplacesItsPayload) {
   std::string second = dir / "second.exe";
   ASSERT_EQ(Pack(kTemplate, first, product.paths, dir).status, 0);
   std::string small = dir / "tiny.exe";
-  ASSERT_TRUE(testing::WriteBytes(small, Bytes{'M', 'Z'}));
+  ASSERT_TRUE(test_support::WriteBytes(small, Bytes{'M', 'Z'}));
   CommandResult run = Pack(first, second, {small}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
 

@@ -18,7 +18,7 @@ extern "C" {
 #include "tools/pack/lzma_alone.h"
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_writer.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
@@ -69,7 +69,7 @@ Bytes SampleTarball() {
   TarWriter writer;
   std::string error;
   // Real code, kept short: every case compresses it once.
-  Bytes code = testing::ReadBytes("/usr/lib/i386-linux-gnu/wine/i386-windows/cabarc.exe");
+  Bytes code = test_support::ReadBytes("/usr/lib/i386-linux-gnu/wine/i386-windows/cabarc.exe");
   EXPECT_GT(code.size(), 64u << 10);
   code.resize(64u << 10);
   EXPECT_TRUE(writer.AddMember("cabarc.exe", code.data(), code.size(), &error)) << error;

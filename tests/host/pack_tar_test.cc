@@ -10,14 +10,14 @@
 
 #include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::RunCommand;
-using testing::ScopedTempDir;
+using test_support::RunCommand;
+using test_support::ScopedTempDir;
 
 const std::string kTarDump = std::string(ORVIA_SOURCE_DIR) + "/tests/fixtures/pack/tar_dump.py";
 
@@ -113,8 +113,8 @@ TEST(TarWriterTest, IndependentReaderSeesTheMembers) {
     ASSERT_TRUE(writer.AddMember(m.name, data.data(), data.size(), &error)) << error;
     expected += m.name + " " + std::to_string(m.size) + " 644 0 0 0 0 " + Hex(data) + "\n";
   }
-  ASSERT_TRUE(testing::WriteBytes(dir / "a.tar", writer.Finish()));
-  testing::CommandResult dump = RunCommand({"/usr/bin/python3", kTarDump, dir / "a.tar"}, dir);
+  ASSERT_TRUE(test_support::WriteBytes(dir / "a.tar", writer.Finish()));
+  test_support::CommandResult dump = RunCommand({"/usr/bin/python3", kTarDump, dir / "a.tar"}, dir);
   EXPECT_EQ(dump.status, 0) << dump.err;
   EXPECT_EQ(dump.out, expected);
 }

@@ -11,16 +11,16 @@
 
 #include "core/common/byte_order.h"
 #include "core/common/pe_format.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
 
-using testing::CommandResult;
-using testing::ReadBytes;
-using testing::RunCommand;
-using testing::ScopedTempDir;
-using testing::WriteBytes;
+using test_support::CommandResult;
+using test_support::ReadBytes;
+using test_support::RunCommand;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
 
 const std::string kPeFinish = std::string(ORVIA_TOOLS_DIR) + "/pe-finish";
 const std::string kTemplate = std::string(ORVIA_TOOLS_DIR) + "/fixtures/template.exe";

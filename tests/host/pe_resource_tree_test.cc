@@ -8,7 +8,7 @@
 
 #include "tools/pe/pe_image.h"
 #include "tools/pe/resource_tree.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
@@ -102,7 +102,7 @@ void OverwriteResourceSection(const PeLayout& layout, const Bytes& section, Byte
 TEST(ResourceTreeTest, LaysOutRealTreesSoTheyParseBackTheSame) {
   for (const std::string& path : {kTemplate, kWineDir + "notepad.exe", kWineDir + "regedit.exe"}) {
     SCOPED_TRACE(path);
-    Bytes image = testing::ReadBytes(path);
+    Bytes image = test_support::ReadBytes(path);
     PeLayout layout;
     std::string error;
     ASSERT_TRUE(ParsePe32(image.data(), image.size(), &layout, &error)) << error;
@@ -120,7 +120,7 @@ TEST(ResourceTreeTest, LaysOutRealTreesSoTheyParseBackTheSame) {
 }
 
 TEST(ResourceTreeTest, RefusesDamagedDirectories) {
-  Bytes original = testing::ReadBytes(kTemplate);
+  Bytes original = test_support::ReadBytes(kTemplate);
   PeLayout layout;
   std::string error;
   ASSERT_TRUE(ParsePe32(original.data(), original.size(), &layout, &error)) << error;

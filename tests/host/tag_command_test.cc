@@ -10,24 +10,24 @@
 #include <vector>
 
 #include "core/tag/tag_scan.h"
-#include "tests/host/tag_test_support.h"
+#include "tests/support/tag_test_support.h"
 #include "tools/tag/tag_certificate.h"
 
 namespace orvia {
 namespace {
 
-using testing::Bytes;
-using testing::CommandResult;
-using testing::ExpectOnlyTableChanged;
-using testing::ExpectVerifiesWithDigest;
-using testing::ExpectWindowsAcceptsTable;
-using testing::kOrviaTag;
-using testing::kTagTemplate;
-using testing::ReadBytes;
-using testing::RunCommand;
-using testing::ScopedTempDir;
-using testing::SignedFixture;
-using testing::WriteBytes;
+using test_support::Bytes;
+using test_support::CommandResult;
+using test_support::ExpectOnlyTableChanged;
+using test_support::ExpectVerifiesWithDigest;
+using test_support::ExpectWindowsAcceptsTable;
+using test_support::kOrviaTag;
+using test_support::kTagTemplate;
+using test_support::ReadBytes;
+using test_support::RunCommand;
+using test_support::ScopedTempDir;
+using test_support::SignedFixture;
+using test_support::WriteBytes;
 
 namespace fs = std::filesystem;
 
@@ -49,7 +49,7 @@ std::string FullText() {
 
 // -1 when `image` holds no readable signature.
 int CountTagCertificatesIn(const Bytes& image) {
-  PeDataDirectory table = testing::SecurityDirectory(image);
+  PeDataDirectory table = test_support::SecurityDirectory(image);
   if (table.rva == 0 || table.size <= 8 ||
       static_cast<uint64_t>(table.rva) + table.size > image.size())
     return -1;
@@ -76,7 +76,7 @@ class OrviaTagCommandTest : public ::testing::Test {
     ASSERT_TRUE(created_);
     ASSERT_TRUE(dir_.valid());
     signed_ = ReadBytes(Signed());
-    testing::Verification check = testing::Verify(Signed(), CaFile(), dir_);
+    test_support::Verification check = test_support::Verify(Signed(), CaFile(), dir_);
     ASSERT_EQ(check.status, 0) << check.output;
     ASSERT_FALSE(check.current_digest.empty()) << check.output;
     signed_digest_ = check.current_digest;
@@ -187,7 +187,7 @@ TEST_F(OrviaTagCommandTest, ExtraTagCertificatesAreDropped) {
   ASSERT_TRUE(MakeTagCertificate(MakeTagBlock("one"), &one, &error)) << error;
   ASSERT_TRUE(MakeTagCertificate(MakeTagBlock("two"), &two, &error)) << error;
   std::string pem = dir_ / "tags.pem";
-  ASSERT_TRUE(testing::WritePem(pem, {one.cert.get(), two.cert.get()}));
+  ASSERT_TRUE(test_support::WritePem(pem, {one.cert.get(), two.cert.get()}));
   std::string doubled = dir_ / "doubled.exe";
   ASSERT_TRUE(fixture_->Sign(kTagTemplate, doubled, pem, &error)) << error;
   ASSERT_EQ(CountTagCertificatesIn(ReadBytes(doubled)), 2);
@@ -197,12 +197,12 @@ TEST_F(OrviaTagCommandTest, ExtraTagCertificatesAreDropped) {
   EXPECT_EQ(CountTagCertificatesIn(result), 1);
   CommandResult get = Tag({"get", tagged});
   EXPECT_EQ(get.out, "three\n");
-  EXPECT_EQ(testing::Verify(tagged, CaFile(), dir_).status, 0);
+  EXPECT_EQ(test_support::Verify(tagged, CaFile(), dir_).status, 0);
 
   std::string cleared = dir_ / "cleared.exe";
   ASSERT_EQ(Tag({"clear", tagged, "-o", cleared}).status, 0);
   EXPECT_EQ(CountTagCertificatesIn(ReadBytes(cleared)), 0);
-  EXPECT_EQ(testing::Verify(cleared, CaFile(), dir_).status, 0);
+  EXPECT_EQ(test_support::Verify(cleared, CaFile(), dir_).status, 0);
 }
 
 TEST_F(OrviaTagCommandTest, OutputMayBeTheInput) {
@@ -255,17 +255,17 @@ TEST_F(OrviaTagCommandTest, RefusesBadInputAndWritesNothing) {
   std::string error;
   // Signed copies whose extra certificates make the signature nearly 64 KiB,
   // or spell the magic ahead of where the tag certificate goes.
-  X509Ptr big = testing::MakeExtraCertificate("big", 60000);
-  X509Ptr magic = testing::MakeExtraCertificate(std::string("signer ") + kTagMagic, 0);
-  ASSERT_TRUE(testing::WritePem(dir_ / "big.pem", {big.get()}));
-  ASSERT_TRUE(testing::WritePem(dir_ / "magic.pem", {magic.get()}));
+  X509Ptr big = test_support::MakeExtraCertificate("big", 60000);
+  X509Ptr magic = test_support::MakeExtraCertificate(std::string("signer ") + kTagMagic, 0);
+  ASSERT_TRUE(test_support::WritePem(dir_ / "big.pem", {big.get()}));
+  ASSERT_TRUE(test_support::WritePem(dir_ / "magic.pem", {magic.get()}));
   ASSERT_TRUE(fixture_->Sign(kTagTemplate, dir_ / "big.exe", dir_ / "big.pem", &error)) << error;
   ASSERT_TRUE(fixture_->Sign(kTagTemplate, dir_ / "magic.exe", dir_ / "magic.pem", &error))
       << error;
   const Bytes big_signed = ReadBytes(dir_ / "big.exe");
   const Bytes magic_signed = ReadBytes(dir_ / "magic.exe");
   // The big one still has a two-byte length; the tag certificate breaks it.
-  const uint32_t big_table = testing::SecurityDirectory(big_signed).rva;
+  const uint32_t big_table = test_support::SecurityDirectory(big_signed).rva;
   ASSERT_TRUE(big_table != 0 && big_table + 9 < big_signed.size());
   ASSERT_EQ(big_signed[big_table + 9], 0x82);
 
@@ -275,7 +275,7 @@ TEST_F(OrviaTagCommandTest, RefusesBadInputAndWritesNothing) {
     PeLayout layout;
     std::string error;
     EXPECT_TRUE(ParsePe32(image.data(), image.size(), &layout, &error)) << error;
-    patch(layout, testing::SecurityDirectory(image).rva, &image);
+    patch(layout, test_support::SecurityDirectory(image).rva, &image);
     return image;
   };
   auto set = [](const Workspace& w, const std::string& in) {

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "core/tag/tag_scan.h"
-#include "tests/host/tag_test_support.h"
+#include "tests/support/tag_test_support.h"
 #include "tools/tag/tag_image.h"
 
 namespace orvia {
 namespace {
 
-using testing::Bytes;
-using testing::SignedFixture;
+using test_support::Bytes;
+using test_support::SignedFixture;
 
 // The block written out by hand: magic, big-endian length, text, zeros.
 Bytes ExpectedBlock(const std::string& text) {
@@ -47,7 +47,7 @@ TEST(TagImageTest, OverwritingTheBlockEqualsTaggingAgain) {
   SignedFixture fixture;
   std::string error;
   ASSERT_TRUE(fixture.Create(&error)) << error;
-  const Bytes signed_copy = testing::ReadBytes(fixture.signed_path());
+  const Bytes signed_copy = test_support::ReadBytes(fixture.signed_path());
 
   const Tagged first = TagImage(signed_copy, "a");
   ASSERT_LE(first.block_offset + kTagBlockSize, first.image.size());

@@ -7,7 +7,7 @@
 #include "mini_test.h"
 #include "stub/entry.h"
 #include "stub/result_codes.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "mini_test.h"
 #include "stub/launch.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

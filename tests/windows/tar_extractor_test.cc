@@ -5,7 +5,7 @@
 
 #include "mini_test.h"
 #include "stub/payload/tar_extractor.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // gtest main, plus child modes that end the process through a fatal
 // condition so that a test can read the exit status.
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cwchar>
 

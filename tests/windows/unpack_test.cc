@@ -5,7 +5,7 @@
 #include "mini_test.h"
 #include "stub/payload/unpack.h"
 #include "stub/workdir/base_directory.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "stub/result_codes.h"
 #include "stub/workdir/base_directory.h"
 #include "stub/workdir/directory_ops.h"
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Shared by the orvia-tag tests: the fixture template signed with a
 // throwaway certificate, osslsigncode's verdict, extra certificates to sign
 // with, and the checks that every tagged or cleared copy must pass.
-#ifndef ORVIA_TESTS_HOST_TAG_TEST_SUPPORT_H_
-#define ORVIA_TESTS_HOST_TAG_TEST_SUPPORT_H_
+#ifndef ORVIA_TESTS_SUPPORT_TAG_TEST_SUPPORT_H_
+#define ORVIA_TESTS_SUPPORT_TAG_TEST_SUPPORT_H_
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -16,10 +16,10 @@
 
 #include "tools/pe/pe_image.h"
 #include "tools/tag/openssl_ptr.h"
-#include "tools/testing/tool_test_support.h"
+#include "tests/support/tool_test_support.h"
 
 namespace orvia {
-namespace testing {
+namespace test_support {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -220,7 +220,7 @@ inline bool WritePem(const std::string& path, const std::vector<X509*>& certs) {
   return true;
 }
 
-}  // namespace testing
+}  // namespace test_support
 }  // namespace orvia
 
-#endif  // ORVIA_TESTS_HOST_TAG_TEST_SUPPORT_H_
+#endif  // ORVIA_TESTS_SUPPORT_TAG_TEST_SUPPORT_H_

@@ -1,8 +1,8 @@
 // Helpers for host tests that run the tools as processes: a scratch
 // directory, running a command with its output captured, small file access.
 // Header-only so that test programs need no extra library.
-#ifndef ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
-#define ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
+#ifndef ORVIA_TESTS_SUPPORT_TOOL_TEST_SUPPORT_H_
+#define ORVIA_TESTS_SUPPORT_TOOL_TEST_SUPPORT_H_
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 namespace orvia {
-namespace testing {
+namespace test_support {
 
 // A fresh directory under the system temporary directory, removed with its
 // contents when the owner goes out of scope.
@@ -96,7 +96,7 @@ inline CommandResult RunCommand(const std::vector<std::string>& argv,
   return result;
 }
 
-}  // namespace testing
+}  // namespace test_support
 }  // namespace orvia
 
-#endif  // ORVIA_TOOLS_TESTING_TOOL_TEST_SUPPORT_H_
+#endif  // ORVIA_TESTS_SUPPORT_TOOL_TEST_SUPPORT_H_

@@ -1,6 +1,8 @@
-#include "test_support.h"
+#include "tests/support/windows_test_support.h"
 
 #include <algorithm>
+
+#include "mini_test.h"
 
 namespace orvia_test {
 
@@ -40,19 +42,37 @@ std::wstring OwnDirectory() {
 
 ScratchDirectory::ScratchDirectory() {
   wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
   wchar_t name[MAX_PATH] = {};
-  GetTempFileNameW(temp, L"ots", 0, name);
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH || GetTempFileNameW(temp, L"ots", 0, name) == 0) {
+    ADD_FAILURE() << "no scratch directory: no temporary name";
+    return;
+  }
   DeleteFileW(name);
-  CreateDirectoryW(name, nullptr);
+  if (!CreateDirectoryW(name, nullptr)) {
+    ADD_FAILURE() << "no scratch directory: cannot create " << Narrow(name);
+    return;
+  }
   path_ = name;
 }
 
 ScratchDirectory::~ScratchDirectory() {
-  RemoveTree(path_);
+  // Only what this object made: a directory it could not make stays empty here.
+  if (!path_.empty())
+    RemoveTree(path_);
+}
+
+bool IsRemovableTree(const std::wstring& path) {
+  // "X:\" and at least one name below it; never a drive's root or a relative path.
+  return path.size() > 3 && path[1] == L':' && path[2] == L'\\' &&
+         path.find_first_not_of(L'\\', 3) != std::wstring::npos;
 }
 
 void RemoveTree(const std::wstring& path) {
+  if (!IsRemovableTree(path)) {
+    ADD_FAILURE() << "refusing to remove " << Narrow(path);
+    return;
+  }
   for (const std::wstring& name : ListDirectory(path)) {
     std::wstring child = path + L"\\" + name;
     if (IsDirectory(child))

@@ -1,6 +1,6 @@
 // Shared pieces of the Windows-side tests.
-#ifndef ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_
-#define ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_
+#ifndef ORVIA_TESTS_SUPPORT_WINDOWS_TEST_SUPPORT_H_
+#define ORVIA_TESTS_SUPPORT_WINDOWS_TEST_SUPPORT_H_
 
 #include <windows.h>
 
@@ -21,7 +21,8 @@ std::wstring OwnDirectory();
 std::wstring OwnPath();
 
 // A fresh, empty directory under the system's temporary directory, removed
-// with everything in it at scope end.
+// with everything in it at scope end. If it cannot be made, the test fails,
+// path() is empty, and nothing is removed.
 class ScratchDirectory {
  public:
   ScratchDirectory();
@@ -32,6 +33,10 @@ class ScratchDirectory {
   std::wstring path_;
 };
 
+// True for an absolute path below a drive's root: what RemoveTree accepts.
+bool IsRemovableTree(const std::wstring& path);
+// Deletes `path` and everything in it; refuses (and fails the test) for a
+// drive's root, a relative or an empty path.
 void RemoveTree(const std::wstring& path);
 bool Exists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
@@ -47,4 +52,4 @@ std::wstring WinePathOf(const char* unix_path);
 
 }  // namespace orvia_test
 
-#endif  // ORVIA_TESTS_WINDOWS_TEST_SUPPORT_H_
+#endif  // ORVIA_TESTS_SUPPORT_WINDOWS_TEST_SUPPORT_H_
