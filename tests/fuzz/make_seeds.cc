@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "LzmaEnc.h"
-#include "tests/support/string_block.h"
 #include "tests/support/malloc_alloc.h"
+#include "tests/support/string_block.h"
 #include "tests/support/tag_image.h"
 
 namespace {
@@ -59,7 +59,6 @@ void CommandLineSeeds() {
     Write("command_line_tail", "line" + std::to_string(n++), Join({{0}, Text(line)}));
   Write("command_line_tail", "double_byte", Join({{0x81}, Text("a\x81\" /b \x81")}));
 }
-
 
 void StringTableSeeds() {
   std::vector<std::u16string> entries(16);
@@ -111,7 +110,6 @@ void TarSeeds() {
   Write("tar_header", "end", Bytes(512));
 }
 
-
 Bytes LzmaAlone(const Bytes& block) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
@@ -122,7 +120,8 @@ Bytes LzmaAlone(const Bytes& block) {
   Byte properties[LZMA_PROPS_SIZE];
   SizeT properties_size = sizeof(properties);
   if (LzmaEncode(data.data(), &data_size, block.data(), block.size(), &props, properties,
-                 &properties_size, 0, nullptr, orvia::MallocAlloc(), orvia::MallocAlloc()) != SZ_OK) {
+                 &properties_size, 0, nullptr, orvia::MallocAlloc(),
+                 orvia::MallocAlloc()) != SZ_OK) {
     std::fprintf(stderr, "make_seeds: LzmaEncode failed\n");
     g_failed = true;
   }

@@ -10,10 +10,10 @@ extern "C" {
 #include "Bcj2.h"
 }
 
+#include "tests/support/tool_test_support.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 #include "tools/pack/tar_writer.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {

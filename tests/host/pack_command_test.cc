@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "core/payload/payload_format.h"
+#include "tests/support/tool_test_support.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/pack_command.h"
 #include "tools/pack/pack_inputs.h"
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_writer.h"
 #include "tools/pe/pe_image.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {
@@ -506,9 +506,9 @@ TEST(OrviaPackCommandTest, TemplateSearchOrder) {
 TEST(OrviaPackCommandTest, ProgressLineOnATerminal) {
   Workspace w;
   std::string input = w.File("a.exe", Text("x"));
-  std::string command = test_support::ShellQuote(kOrviaPack) + " -o " + test_support::ShellQuote(w.out) +
-                        " --stub " + test_support::ShellQuote(kTemplate) + " --dict-size 64K " +
-                        test_support::ShellQuote(input);
+  std::string command =
+      test_support::ShellQuote(kOrviaPack) + " -o " + test_support::ShellQuote(w.out) + " --stub " +
+      test_support::ShellQuote(kTemplate) + " --dict-size 64K " + test_support::ShellQuote(input);
   // script(1) gives the tool a pseudo-terminal and copies what it shows.
   CommandResult run = RunCommand({"script", "-qec", command, "/dev/null"}, w.dir);
   ASSERT_EQ(run.status, 0) << run.err << run.out;

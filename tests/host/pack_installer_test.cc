@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/tool_test_support.h"
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {

@@ -14,11 +14,11 @@ extern "C" {
 #include "core/payload/payload_decode.h"
 #include "core/payload/payload_format.h"
 #include "tests/support/malloc_alloc.h"
+#include "tests/support/tool_test_support.h"
 #include "tools/pack/bcj2_encoder.h"
 #include "tools/pack/lzma_alone.h"
 #include "tools/pack/payload.h"
 #include "tools/pack/tar_writer.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/tool_test_support.h"
 #include "tools/pe/pe_image.h"
 #include "tools/pe/resource_tree.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/tool_test_support.h"
 #include "tools/pe/pe_image.h"
 #include "tools/tag/openssl_ptr.h"
-#include "tests/support/tool_test_support.h"
 
 namespace orvia {
 namespace test_support {

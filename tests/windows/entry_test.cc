@@ -46,8 +46,9 @@ class EntryApi : public SystemWin32Api {
   void CoUninitialize() override { ++co_uninitialize_calls; }
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
     if (std::string(name) == "SetDefaultDllDirectories")
-      return has_set_default_dll_directories ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(RecordDllDirectories))
-                                             : nullptr;
+      return has_set_default_dll_directories
+                 ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(RecordDllDirectories))
+                 : nullptr;
     return SystemWin32Api::GetProcAddress(module, name);
   }
   ULONGLONG VerSetConditionMask(ULONGLONG mask, DWORD type, BYTE condition) override {

@@ -50,8 +50,8 @@ class FailingComApi : public SystemWin32Api {
 uint32_t RunWithBox(orvia::Win32Api& api, std::wstring& caption, std::wstring& text) {
   orvia_test::ScratchDirectory scratch;
   const std::wstring report = scratch.path() + L"\\box.txt";
-  HANDLE reader =
-      orvia_test::Start(L"\"" + orvia_test::OwnDirectory() + L"box_reader.exe\" \"" + report + L"\"");
+  HANDLE reader = orvia_test::Start(L"\"" + orvia_test::OwnDirectory() + L"box_reader.exe\" \"" +
+                                    report + L"\"");
   EXPECT_NE(reader, nullptr);
   uint32_t code = orvia::StubMain(api, GetModuleHandleW(nullptr));
   DWORD reader_status = 1;

@@ -32,9 +32,15 @@ class LaunchApi : public SystemWin32Api {
     startup->wShowWindow = show_given;
     startup->hStdInput = startup->hStdOutput = startup->hStdError = nullptr;
   }
-  BOOL CreateProcessW(LPCWSTR application, LPWSTR line, LPSECURITY_ATTRIBUTES process_security,
-                      LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags,
-                      LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
+  BOOL CreateProcessW(LPCWSTR application,
+                      LPWSTR line,
+                      LPSECURITY_ATTRIBUTES process_security,
+                      LPSECURITY_ATTRIBUTES thread_security,
+                      BOOL inherit,
+                      DWORD flags,
+                      LPVOID environment,
+                      LPCWSTR directory,
+                      LPSTARTUPINFOW startup,
                       LPPROCESS_INFORMATION info) override {
     seen_startup = *startup;
     seen_creation_flags = flags;
@@ -45,9 +51,9 @@ class LaunchApi : public SystemWin32Api {
       ::SetLastError(ERROR_BAD_EXE_FORMAT);
       return FALSE;
     }
-    BOOL created = SystemWin32Api::CreateProcessW(application, line, process_security,
-                                                  thread_security, inherit, flags, environment,
-                                                  directory, startup, info);
+    BOOL created =
+        SystemWin32Api::CreateProcessW(application, line, process_security, thread_security,
+                                       inherit, flags, environment, directory, startup, info);
     if (created)
       child_handles = {info->hProcess, info->hThread};
     return created;
@@ -73,8 +79,9 @@ TEST(LaunchAndWait, ChildIsShownNormallyWithTheStubsOtherFlags) {
   EXPECT_TRUE(orvia::LaunchAndWait(api, line, &exit_code));
   SetEnvironmentVariableW(L"ORVIA_PROBE_EXIT", nullptr);
   EXPECT_EQ(exit_code, 7u);
-  EXPECT_EQ(api.seen_startup.dwFlags,
-            static_cast<DWORD>(STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK));
+  EXPECT_EQ(
+      api.seen_startup.dwFlags,
+      static_cast<DWORD>(STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK));
   EXPECT_EQ(api.seen_startup.wShowWindow, SW_SHOWNORMAL);
   EXPECT_EQ(api.seen_creation_flags, static_cast<DWORD>(CREATE_UNICODE_ENVIRONMENT));
   EXPECT_FALSE(api.seen_inherit);

@@ -38,7 +38,8 @@ bool MatchesList(const std::string& list, const std::string& name) {
   size_t start = 0;
   while (start <= list.size()) {
     size_t end = list.find(':', start);
-    std::string pattern = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string pattern =
+        list.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!pattern.empty() && Matches(pattern.c_str(), name.c_str()))
       return true;
     if (end == std::string::npos)

@@ -14,10 +14,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <utility>
-#include <set>
 #include <vector>
 
 namespace testing {
@@ -156,10 +156,13 @@ class ScopedTrace {
 };
 
 template <typename A, typename B>
-std::string CompareFailure(const char* a_text, const char* b_text, const char* op, const A& a,
+std::string CompareFailure(const char* a_text,
+                           const char* b_text,
+                           const char* op,
+                           const A& a,
                            const B& b) {
-  return std::string("expected ") + a_text + " " + op + " " + b_text + "\n    left:  " +
-         Describe(a) + "\n    right: " + Describe(b);
+  return std::string("expected ") + a_text + " " + op + " " + b_text +
+         "\n    left:  " + Describe(a) + "\n    right: " + Describe(b);
 }
 
 struct CheckResult {
@@ -170,8 +173,12 @@ struct CheckResult {
 
 // Evaluates each operand once, also when the check fails.
 template <typename A, typename B, typename Op>
-CheckResult Compare(const char* a_text, const char* b_text, const char* op_text, const A& a,
-                    const B& b, Op op) {
+CheckResult Compare(const char* a_text,
+                    const char* b_text,
+                    const char* op_text,
+                    const A& a,
+                    const B& b,
+                    Op op) {
   if (op(a, b))
     return {true, std::string()};
   return {false, CompareFailure(a_text, b_text, op_text, a, b)};
@@ -203,12 +210,12 @@ int RunAllTests();
 
 #define MINI_TEST_CLASS(suite, name) suite##_##name##_Test
 
-#define MINI_TEST(suite, name, base)                                                          \
-  class MINI_TEST_CLASS(suite, name) : public base {                                          \
-   public:                                                                                    \
-    void TestBody() override;                                                                 \
-  };                                                                                          \
-  static const bool suite##_##name##_registered = ::testing::internal::Register(              \
+#define MINI_TEST(suite, name, base)                                                         \
+  class MINI_TEST_CLASS(suite, name) : public base {                                         \
+   public:                                                                                   \
+    void TestBody() override;                                                                \
+  };                                                                                         \
+  static const bool suite##_##name##_registered = ::testing::internal::Register(             \
       #suite, #name, []() -> ::testing::Test* { return new MINI_TEST_CLASS(suite, name); }); \
   void MINI_TEST_CLASS(suite, name)::TestBody()
 
@@ -217,36 +224,36 @@ int RunAllTests();
 
 // An assertion: nothing happens when `ok`; otherwise a failure is recorded
 // and, for ASSERT_*, the test body returns.
-#define MINI_CHECK(ok, what, fatal, on_fail)                                              \
-  if (ok)                                                                                \
+#define MINI_CHECK(ok, what, fatal, on_fail) \
+  if (ok)                                    \
+    ;                                        \
+  else                                       \
+    on_fail ::testing::internal::Voidify() & \
+        ::testing::internal::Failure(__FILE__, __LINE__, what, fatal)
+
+#define MINI_COMPARE(a, b, op, fatal, on_fail)                                           \
+  if (const ::testing::internal::CheckResult mini_result = ::testing::internal::Compare( \
+          #a, #b, #op, (a), (b), [](const auto& x, const auto& y) { return x op y; }))   \
     ;                                                                                    \
   else                                                                                   \
-    on_fail ::testing::internal::Voidify() & ::testing::internal::Failure(__FILE__, __LINE__, \
-                                                                           what, fatal)
-
-#define MINI_COMPARE(a, b, op, fatal, on_fail)                                              \
-  if (const ::testing::internal::CheckResult mini_result = ::testing::internal::Compare(  \
-          #a, #b, #op, (a), (b), [](const auto& x, const auto& y) { return x op y; }))   \
-    ;                                                                                     \
-  else                                                                                    \
-    on_fail ::testing::internal::Voidify() &                                              \
+    on_fail ::testing::internal::Voidify() &                                             \
         ::testing::internal::Failure(__FILE__, __LINE__, mini_result.what, fatal)
 
 #define EXPECT_EQ(a, b) MINI_COMPARE(a, b, ==, false, )
 #define EXPECT_NE(a, b) MINI_COMPARE(a, b, !=, false, )
-#define ASSERT_EQ(a, b) MINI_COMPARE(a, b, ==, true, return)
-#define ASSERT_NE(a, b) MINI_COMPARE(a, b, !=, true, return)
+#define ASSERT_EQ(a, b) MINI_COMPARE(a, b, ==, true, return )
+#define ASSERT_NE(a, b) MINI_COMPARE(a, b, !=, true, return )
 #define EXPECT_TRUE(c) MINI_CHECK(static_cast<bool>(c), "expected true: " #c, false, )
 #define EXPECT_FALSE(c) MINI_CHECK(!(c), "expected false: " #c, false, )
-#define ASSERT_TRUE(c) MINI_CHECK(static_cast<bool>(c), "expected true: " #c, true, return)
-#define ASSERT_FALSE(c) MINI_CHECK(!(c), "expected false: " #c, true, return)
-#define EXPECT_STREQ(a, b)                                                                \
-  if (const ::testing::internal::CheckResult mini_result = ::testing::internal::Compare( \
-          #a, #b, "equals", (a), (b),                                                    \
+#define ASSERT_TRUE(c) MINI_CHECK(static_cast<bool>(c), "expected true: " #c, true, return )
+#define ASSERT_FALSE(c) MINI_CHECK(!(c), "expected false: " #c, true, return )
+#define EXPECT_STREQ(a, b)                                                                       \
+  if (const ::testing::internal::CheckResult mini_result = ::testing::internal::Compare(         \
+          #a, #b, "equals", (a), (b),                                                            \
           [](const auto& x, const auto& y) { return ::testing::internal::StringsEqual(x, y); })) \
-    ;                                                                                    \
-  else                                                                                   \
-    ::testing::internal::Voidify() &                                                     \
+    ;                                                                                            \
+  else                                                                                           \
+    ::testing::internal::Voidify() &                                                             \
         ::testing::internal::Failure(__FILE__, __LINE__, mini_result.what, false)
 #define ADD_FAILURE() ::testing::internal::Failure(__FILE__, __LINE__, "failure", false)
 #define GTEST_SKIP() return ::testing::internal::Voidify() & ::testing::internal::Skip()

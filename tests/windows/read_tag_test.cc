@@ -7,8 +7,8 @@
 #include "mini_test.h"
 #include "stub/tag/mapped_file.h"
 #include "stub/tag/read_tag.h"
-#include "tests/support/windows_test_support.h"
 #include "tests/support/tag_image.h"
+#include "tests/support/windows_test_support.h"
 
 namespace {
 

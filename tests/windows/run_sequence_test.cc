@@ -34,9 +34,15 @@ class RunApi : public SystemWin32Api {
     ++boxes;
     return IDOK;
   }
-  BOOL CreateProcessW(LPCWSTR application, LPWSTR line, LPSECURITY_ATTRIBUTES ps,
-                      LPSECURITY_ATTRIBUTES ts, BOOL inherit, DWORD flags, LPVOID environment,
-                      LPCWSTR directory, LPSTARTUPINFOW startup,
+  BOOL CreateProcessW(LPCWSTR application,
+                      LPWSTR line,
+                      LPSECURITY_ATTRIBUTES ps,
+                      LPSECURITY_ATTRIBUTES ts,
+                      BOOL inherit,
+                      DWORD flags,
+                      LPVOID environment,
+                      LPCWSTR directory,
+                      LPSTARTUPINFOW startup,
                       LPPROCESS_INFORMATION info) override {
     ++processes;
     return SystemWin32Api::CreateProcessW(application, line, ps, ts, inherit, flags, environment,
@@ -78,7 +84,8 @@ TEST(RunSequence, Table) {
       // The first extractor pass has already removed the members.
       const std::wstring working = installer.working_dir.c_str();
       const std::vector<std::wstring> expected_left =
-          c.fail_self_copy ? std::vector<std::wstring>{} : std::vector<std::wstring>{orvia::kSelfCopyName};
+          c.fail_self_copy ? std::vector<std::wstring>{}
+                           : std::vector<std::wstring>{orvia::kSelfCopyName};
       EXPECT_EQ(orvia_test::ListDirectory(working), expected_left);
       ASSERT_EQ(registered.size(), static_cast<size_t>(c.registered));
       const std::wstring base = installer.base_dir.c_str();

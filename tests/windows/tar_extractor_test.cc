@@ -13,8 +13,11 @@ using orvia::SystemWin32Api;
 using orvia::WideString;
 
 // One 512-byte ustar header; `size_field` is written as given (12 bytes).
-std::string Header(const std::string& name, const std::string& size_field,
-                   const char* magic = "ustar\0" "00") {
+std::string Header(const std::string& name,
+                   const std::string& size_field,
+                   const char* magic =
+                       "ustar\0"
+                       "00") {
   std::string h(512, '\0');
   h.replace(0, name.size() < 100 ? name.size() : 100, name.substr(0, 100));
   h.replace(124, size_field.size(), size_field);
@@ -88,8 +91,7 @@ TEST(TarExtractor, EntriesAreWrittenRecordedAndReported) {
   EXPECT_EQ(run.results, (std::vector<bool>{true, true, true, true}));
   EXPECT_TRUE(run.end_of_archive);
   const std::wstring setup = dir.path() + L"\\setup.exe";
-  EXPECT_EQ(run.reported,
-            (std::vector<std::wstring>{setup, dir.path() + L"\\empty", setup}));
+  EXPECT_EQ(run.reported, (std::vector<std::wstring>{setup, dir.path() + L"\\empty", setup}));
   // Each path is recorded before the callback hears of it.
   EXPECT_EQ(run.recorded_before_report, (std::vector<int>{1, 2, 3}));
   // The teardown deleted every recorded file.
@@ -97,7 +99,9 @@ TEST(TarExtractor, EntriesAreWrittenRecordedAndReported) {
 }
 
 TEST(TarExtractor, EndAndDamage) {
-  std::string zero_magic_with_fields = Header("name", OctalSize(10), "\0\0\0\0" "ar00");
+  std::string zero_magic_with_fields = Header("name", OctalSize(10),
+                                              "\0\0\0\0"
+                                              "ar00");
   const struct {
     const char* name;
     std::string tarball;
@@ -106,20 +110,29 @@ TEST(TarExtractor, EndAndDamage) {
     std::vector<std::wstring> left;  // files that outlive the teardown
   } cases[] = {
       {"four zero magic bytes end it", zero_magic_with_fields + Entry("x", "y"), {true}, true, {}},
-      {"GNU magic accepted", Header("g", OctalSize(1), "ustar  \0") + std::string(512, 'g') + kEnd,
-       {true, true}, true, {}},
+      {"GNU magic accepted",
+       Header("g", OctalSize(1), "ustar  \0") + std::string(512, 'g') + kEnd,
+       {true, true},
+       true,
+       {}},
       {"other magic is damage", Header("x", OctalSize(0), "tar\0\0\0\0\0"), {false}, false, {}},
       {"header cut short", std::string(300, 'a'), {false}, false, {}},
       {"no end block", Entry("a", "b"), {true, false}, false, {}},
-      {"data cut short", Header("part", OctalSize(2000)) + std::string(1000, 'p'), {false}, false,
+      {"data cut short",
+       Header("part", OctalSize(2000)) + std::string(1000, 'p'),
+       {false},
+       false,
        {L"part"}},
       {"directory entry", Entry("dir/", ""), {false}, false, {}},
       {"member in a directory", Entry("dir/x", "y"), {false}, false, {}},
       {"name the file system refuses", Entry("a?b", "y"), {false}, false, {}},
       {"negative size", Header("neg", "-0000000001\0") + kEnd, {false}, false, {}},
       {"size of 2 GiB", Header("big", "20000000000\0") + kEnd, {false}, false, {}},
-      {"pax header lands as @PaxHeader", Entry("././@PaxHeader", "26 mtime=1\n") + kEnd,
-       {true, true}, true, {}},
+      {"pax header lands as @PaxHeader",
+       Entry("././@PaxHeader", "26 mtime=1\n") + kEnd,
+       {true, true},
+       true,
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,7 +151,7 @@ TEST(TarExtractor, PaxHeadersResolveToOneFileRecordedPerEntry) {
   ASSERT_TRUE(run.end_of_archive);
   const std::wstring pax_path = dir.path() + L"\\././@PaxHeader";
   EXPECT_EQ(run.reported, (std::vector<std::wstring>{pax_path, dir.path() + L"\\a.txt", pax_path,
-                                                      dir.path() + L"\\b.txt"}));
+                                                     dir.path() + L"\\b.txt"}));
   EXPECT_TRUE(run.left_in_directory.empty());
 }
 
@@ -146,9 +159,9 @@ TEST(TarExtractor, NamesThatLeaveTheDirectoryAreRefusedBeforeAnythingIsWritten) 
   orvia_test::ScratchDirectory outer;
   const std::wstring dir = outer.path() + L"\\work";
   CreateDirectoryW(dir.c_str(), nullptr);
-  for (const char* name : {"../escaped", "..\\escaped", "sub/../../escaped", "C:escaped",
-                           "c:\\escaped", "/escaped", "\\escaped", "NUL", "con.txt", "Aux.log",
-                           "COM1", "lpt9.txt"}) {
+  for (const char* name :
+       {"../escaped", "..\\escaped", "sub/../../escaped", "C:escaped", "c:\\escaped", "/escaped",
+        "\\escaped", "NUL", "con.txt", "Aux.log", "COM1", "lpt9.txt"}) {
     SCOPED_TRACE(name);
     Outcome run = Extract(Entry(name, "payload") + kEnd, dir);
     EXPECT_EQ(run.results, std::vector<bool>{false});

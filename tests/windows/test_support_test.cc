@@ -11,9 +11,9 @@ TEST(TestSupport, RemovesOnlyNamedDirectoriesBelowADrive) {
     const wchar_t* path;
     bool removable;
   } cases[] = {
-      {L"", false},         {L"C:", false},      {L"C:\\", false}, {L"Z:\\\\", false},
-      {L"\\", false},       {L"tmp\\x", false},  {L"\\tmp", false}, {L"C:\\users", true},
-      {L"Z:\\tmp\\x", true},
+      {L"", false},       {L"C:", false},       {L"C:\\", false},
+      {L"Z:\\\\", false}, {L"\\", false},       {L"tmp\\x", false},
+      {L"\\tmp", false},  {L"C:\\users", true}, {L"Z:\\tmp\\x", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(orvia_test::Narrow(c.path));

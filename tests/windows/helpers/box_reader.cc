@@ -3,8 +3,8 @@
 //   box_reader OUTPUT_FILE [TIMEOUT_MS]
 #include <windows.h>
 
-#include <cwchar>
 #include <cstdlib>
+#include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2)
