@@ -44,29 +44,11 @@ Bytes Text(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using test_support::Entries;
 
-// Inputs under in/, the output alone in out/; each row gets a fresh pair.
-struct Workspace {
-  ScopedTempDir dir;
-  std::string in;
-  std::string out_dir;
-  std::string out;
-  Workspace() : in(dir / "in"), out_dir(dir / "out"), out(dir / "out/setup-installer.exe") {
-    fs::create_directories(in);
-    fs::create_directories(out_dir);
-  }
-  std::string File(const std::string& name, const Bytes& data) const {
-    std::string path = in + "/" + name;
-    EXPECT_TRUE(WriteBytes(path, data)) << path;
-    return path;
-  }
+// Each row gets a fresh workspace.
+struct Workspace : test_support::ToolWorkspace {
+  Workspace() : ToolWorkspace("setup-installer.exe") {}
   std::string Sparse(const std::string& name, uint64_t size) const {
     std::string path = File(name, {});
     fs::resize_file(path, size);
@@ -266,13 +248,8 @@ TEST(OrviaPackCommandTest, RefusesBadInputAndWritesNothing) {
     std::string subject;
     std::vector<std::string> argv = c.make(w, &subject);
     argv.insert(argv.begin(), kOrviaPack);
-    CommandResult run = RunCommand(argv, w.dir);
-    EXPECT_EQ(run.status, 1);
-    std::string prefix = "orvia-pack: " + (subject.empty() ? "" : subject + ": ");
-    EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(Entries(w.out_dir), std::vector<std::string>()) << "something was left at OUT";
+    test_support::ExpectRefusal(RunCommand(argv, w.dir), "orvia-pack", subject, c.reason,
+                                w.out_dir);
   }
 }
 

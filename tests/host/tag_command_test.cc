@@ -31,13 +31,7 @@ using test_support::WriteBytes;
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using test_support::Entries;
 
 // A text of exactly the block's capacity, not one repeated byte.
 std::string FullText() {
@@ -226,21 +220,9 @@ TEST_F(OrviaTagCommandTest, TagFileBytesAreTheText) {
   ExpectGoodCopy(out, text);
 }
 
-// Inputs under in/, the output alone in out/; each row gets a fresh pair.
-struct Workspace {
-  ScopedTempDir dir;
-  std::string in;
-  std::string out_dir;
-  std::string out;
-  Workspace() : in(dir / "in"), out_dir(dir / "out"), out(dir / "out/tagged.exe") {
-    fs::create_directories(in);
-    fs::create_directories(out_dir);
-  }
-  std::string File(const std::string& name, const Bytes& data) const {
-    std::string path = in + "/" + name;
-    EXPECT_TRUE(WriteBytes(path, data)) << path;
-    return path;
-  }
+// Each row gets a fresh workspace.
+struct Workspace : test_support::ToolWorkspace {
+  Workspace() : ToolWorkspace("tagged.exe") {}
 };
 
 struct Refusal {
@@ -427,13 +409,7 @@ TEST_F(OrviaTagCommandTest, RefusesBadInputAndWritesNothing) {
     std::string subject;
     std::vector<std::string> argv = c.make(w, &subject);
     argv.insert(argv.begin(), kOrviaTag);
-    CommandResult run = RunCommand(argv, w.dir);
-    EXPECT_EQ(run.status, 1);
-    std::string prefix = "orvia-tag: " + (subject.empty() ? "" : subject + ": ");
-    EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(Entries(w.out_dir), std::vector<std::string>()) << "something was left at OUT";
+    test_support::ExpectRefusal(RunCommand(argv, w.dir), "orvia-tag", subject, c.reason, w.out_dir);
   }
 }
 

@@ -4,9 +4,11 @@
 #ifndef ORVIA_TESTS_SUPPORT_TOOL_TEST_SUPPORT_H_
 #define ORVIA_TESTS_SUPPORT_TOOL_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -94,6 +96,50 @@ inline CommandResult RunCommand(const std::vector<std::string>& argv,
   result.out = ReadText(out_path);
   result.err = ReadText(err_path);
   return result;
+}
+
+// The names in `dir`, sorted.
+inline std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Inputs under in/, the output alone in out/, so that a refused run can be
+// seen to leave nothing there.
+struct ToolWorkspace {
+  ScopedTempDir dir;
+  std::string in;
+  std::string out_dir;
+  std::string out;
+  explicit ToolWorkspace(const std::string& output_name)
+      : in(dir / "in"), out_dir(dir / "out"), out(dir / ("out/" + output_name)) {
+    std::filesystem::create_directories(in);
+    std::filesystem::create_directories(out_dir);
+  }
+  std::string File(const std::string& name, const std::vector<uint8_t>& data) const {
+    std::string path = in + "/" + name;
+    EXPECT_TRUE(WriteBytes(path, data)) << path;
+    return path;
+  }
+};
+
+// A refused run of `tool`: exit status 1, one line on stderr that starts
+// with "TOOL: SUBJECT: " (no subject when empty) and holds `reason`, and
+// nothing left in `out_dir`.
+inline void ExpectRefusal(const CommandResult& run,
+                          const std::string& tool,
+                          const std::string& subject,
+                          const std::string& reason,
+                          const std::string& out_dir) {
+  EXPECT_EQ(run.status, 1);
+  const std::string prefix = tool + ": " + (subject.empty() ? "" : subject + ": ");
+  EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(Entries(out_dir), std::vector<std::string>()) << "something was left at OUT";
 }
 
 }  // namespace test_support
