@@ -1,5 +1,6 @@
 #include "core/common/string_list.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -15,13 +16,23 @@ int32_t StringList::GrownCapacity(int32_t count) {
   return count * 2;
 }
 
+bool StringList::ArrayByteSize(size_t count, size_t element_size, size_t* bytes) {
+  if (element_size != 0 && count > SIZE_MAX / element_size)
+    return false;
+  *bytes = count * element_size;
+  return true;
+}
+
 bool StringList::Add(const wchar_t* text) {
   WideString copy(text);
   if (count_ == capacity_) {
     int32_t capacity = GrownCapacity(count_);
     if (capacity == kCannotGrow)
       return false;
-    void* raw = std::malloc(static_cast<size_t>(capacity) * sizeof(WideString));
+    size_t bytes = 0;
+    if (!ArrayByteSize(static_cast<size_t>(capacity), sizeof(WideString), &bytes))
+      return false;
+    void* raw = std::malloc(bytes);
     if (!raw)
       return false;
     WideString* items = static_cast<WideString*>(raw);

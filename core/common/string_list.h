@@ -29,6 +29,10 @@ class StringList {
   int32_t Capacity() const { return capacity_; }
   void RemoveAll();
 
+  // The bytes of `count` elements of `element_size`; false when that does
+  // not fit a size_t (on a 32-bit process 0x1FFFFFFF strings would not).
+  static bool ArrayByteSize(size_t count, size_t element_size, size_t* bytes);
+
   // GrownCapacity's answer when the list cannot grow any more.
   static constexpr int32_t kCannotGrow = 0;
 

@@ -30,12 +30,14 @@ int64_t ReadOctal(const char* field, size_t length) {
   return negative ? -value : value;
 }
 
-char ToUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+wchar_t ToUpper(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
-bool EqualsIgnoringCase(const char* text, size_t length, const char* word) {
-  size_t n = std::strlen(word);
+bool EqualsIgnoringCase(const wchar_t* text, size_t length, const wchar_t* word) {
+  size_t n = 0;
+  while (word[n])
+    ++n;
   if (n != length)
     return false;
   for (size_t i = 0; i < n; ++i) {
@@ -46,38 +48,41 @@ bool EqualsIgnoringCase(const char* text, size_t length, const char* word) {
 }
 
 // Win32 opens the device for these whatever the extension, and ignores
-// blanks before the extension ("NUL .txt").
-bool IsDeviceName(const char* segment, size_t length) {
+// blanks before the extension ("NUL .txt"). COM and LPT take the digits 0 to
+// 9 and the superscripts one to three.
+bool IsDeviceName(const wchar_t* segment, size_t length) {
   size_t base = 0;
-  while (base < length && segment[base] != '.')
+  while (base < length && segment[base] != L'.')
     ++base;
-  while (base > 0 && segment[base - 1] == ' ')
+  while (base > 0 && segment[base - 1] == L' ')
     --base;
-  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$",
-                                         "COM1", "COM2", "COM3", "COM4", "COM5",   "COM6",
-                                         "COM7", "COM8", "COM9", "LPT1", "LPT2",   "LPT3",
-                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8",   "LPT9"};
-  for (const char* device : kDevices) {
+  static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* device : kDevices) {
     if (EqualsIgnoringCase(segment, base, device))
       return true;
   }
-  return false;
+  if (base != 4 ||
+      !(EqualsIgnoringCase(segment, 3, L"COM") || EqualsIgnoringCase(segment, 3, L"LPT")))
+    return false;
+  const wchar_t digit = segment[3];
+  return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+         digit == L'\u00B3';
 }
 
 // "..", and the forms Win32 may trim to it or to nothing (".. ", "...", ". ."):
 // any segment of dots and blanks only, except the harmless ".".
-bool IsParentLike(const char* segment, size_t length) {
+bool IsParentLike(const wchar_t* segment, size_t length) {
   if (length < 2)
     return false;
   for (size_t i = 0; i < length; ++i) {
-    if (segment[i] != '.' && segment[i] != ' ')
+    if (segment[i] != L'.' && segment[i] != L' ')
       return false;
   }
   return true;
 }
 
-bool IsSeparator(char c) {
-  return c == '/' || c == '\\';
+bool IsSeparator(wchar_t c) {
+  return c == L'/' || c == L'\\';
 }
 
 }  // namespace
@@ -105,12 +110,12 @@ int64_t NextTarHeaderPosition(int64_t data_start, int64_t size) {
   return next >= kTarPositionLimit ? kNoTarPosition : next;
 }
 
-bool IsSafeMemberName(const char* name, size_t length) {
+bool IsSafeMemberName(const wchar_t* name, size_t length) {
   if (length > 0 && IsSeparator(name[0]))
     return false;
   size_t start = 0;
   for (size_t i = 0; i <= length; ++i) {
-    if (i < length && name[i] == ':')
+    if (i < length && name[i] == L':')
       return false;
     if (i == length || IsSeparator(name[i])) {
       if (IsParentLike(name + start, i - start))
@@ -121,6 +126,17 @@ bool IsSafeMemberName(const char* name, size_t length) {
     }
   }
   return true;
+}
+
+bool IsSafeNarrowMemberName(const char* name, size_t length) {
+  // Each byte as code page 1252 widens it: the same as Latin-1 for every
+  // character the rule looks at (ASCII and the superscripts B9, B2, B3).
+  wchar_t wide[kTarNameSize];
+  if (length > kTarNameSize)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+  return IsSafeMemberName(wide, length);
 }
 
 bool IsSetupProgramName(const wchar_t* lowered_name, size_t length) {

@@ -38,12 +38,17 @@ constexpr int64_t kNoTarPosition = -1;
 int64_t NextTarHeaderPosition(int64_t data_start, int64_t size);
 
 // False for member names that would put the file outside the extraction
-// directory or open a device: a ".." segment (or one of dots and blanks only
-// that Win32 may trim to it), any colon (drive letters,
-// streams), a leading slash or backslash, or a reserved device name (CON,
-// PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$) in any case, with or
+// directory or open a device, judged on the name as the stub widens it: a
+// ".." segment (or one of dots and blanks only that Win32 may trim to it),
+// any colon (drive letters, streams), a leading slash or backslash, or a
+// reserved device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9,
+// and COM or LPT with a superscript one, two or three) in any case, with or
 // without an extension.
-bool IsSafeMemberName(const char* name, size_t length);
+bool IsSafeMemberName(const wchar_t* name, size_t length);
+
+// The same rule for a header's bytes, widened as code page 1252 does (for the
+// host tools and the fuzzer, which have no code page of their own).
+bool IsSafeNarrowMemberName(const char* name, size_t length);
 
 // True for a lower-cased file name that makes a setup program: longer than
 // four units and ending in ".exe".

@@ -41,17 +41,19 @@ bool TarExtractor::ExtractNext(bool& end_of_archive) {
 
   // A bad size or an unsafe name is refused before anything is created: a
   // negative size would copy until the disk is full, and a name that leaves
-  // the directory or opens a device would write where nobody cleans up.
+  // the directory or opens a device would write where nobody cleans up. The
+  // name is judged as the system will see it, after widening.
   DWORD position = api_.SetFilePointer(tar_file_, 0, nullptr, FILE_CURRENT);
   if (position == INVALID_SET_FILE_POINTER)
     return false;
   const int64_t next = NextTarHeaderPosition(position, header.size);
-  if (next == kNoTarPosition || !IsSafeMemberName(header.name, header.name_length))
+  const WideString name = Widen(api_, header.name, static_cast<int>(header.name_length));
+  if (next == kNoTarPosition || !IsSafeMemberName(name.c_str(), name.length()))
     return false;
 
   WideString path(directory_);
   path.Append(L"\\");
-  path.Append(Widen(api_, header.name, static_cast<int>(header.name_length)));
+  path.Append(name);
   bool failed = false;
   {
     ScopedFileHandle file(api_, api_.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,

@@ -27,8 +27,8 @@ def member(name, data, kind=tarfile.REGTYPE, mtime=1700000000):
     return info, (io.BytesIO(data) if kind == tarfile.REGTYPE else None)
 
 
-def write_tarfile(path, members, fmt=tarfile.USTAR_FORMAT):
-    with tarfile.open(path, "w", format=fmt) as tar:
+def write_tarfile(path, members, fmt=tarfile.USTAR_FORMAT, encoding="utf-8"):
+    with tarfile.open(path, "w", format=fmt, encoding=encoding) as tar:
         for name, data, *rest in members:
             info, stream = member(name, data, *rest)
             tar.addfile(info, stream)
@@ -90,6 +90,9 @@ def main(probe_path, out):
                       ("leading-slash", "/escaped.txt"), ("leading-backslash", "\\escaped.txt"),
                       ("device-nul", "NUL"), ("device-con", "con.txt")]:
         write_tarfile(p("escape-" + tag + ".tar"), [("setup.exe", probe), (name, README)])
+    # COM with a superscript one, as code page 1252 writes it (byte B9): a device once widened.
+    write_tarfile(p("escape-device-com-superscript.tar"),
+                  [("setup.exe", probe), ("COM\u00b9.txt", README)], encoding="latin-1")
 
 
 if __name__ == "__main__":

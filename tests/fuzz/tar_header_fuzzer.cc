@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The name is handed on without a NUL: an exact-size copy shows reads past it.
   char* name = static_cast<char*>(std::malloc(header.name_length ? header.name_length : 1));
   std::memcpy(name, header.name, header.name_length);
-  if (orvia::IsSafeMemberName(name, header.name_length) && HoldsEscape(name, header.name_length))
+  if (orvia::IsSafeNarrowMemberName(name, header.name_length) &&
+      HoldsEscape(name, header.name_length))
     std::abort();
   std::free(name);
 

@@ -75,6 +75,30 @@ TEST(StringListTest, GrownCapacityStopsAtTheElementLimit) {
   }
 }
 
+// A 32-bit process has 4-byte sizes: the array of the largest capacity must
+// not wrap round to a small allocation.
+TEST(StringListTest, ArrayByteSizeRefusesWhatWouldWrap) {
+  const struct {
+    size_t count;
+    size_t element_size;
+    bool fits;
+  } cases[] = {
+      {0, 12, true},
+      {0x1FFFFFFF, 8, true},
+      {SIZE_MAX / 12, 12, true},
+      {SIZE_MAX / 12 + 1, 12, false},
+      {SIZE_MAX, 2, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " x " << c.element_size);
+    size_t bytes = 1;
+    EXPECT_EQ(StringList::ArrayByteSize(c.count, c.element_size, &bytes), c.fits);
+    if (c.fits) {
+      EXPECT_EQ(bytes, c.count * c.element_size);
+    }
+  }
+}
+
 TEST(StringListDeathTest, AtOutsideTheListRaisesBoundsExceeded) {
   StringList list;
   EXPECT_DEATH(list.At(0), "fatal status 0xC000008C") << "empty list";

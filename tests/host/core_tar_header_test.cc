@@ -139,20 +139,59 @@ struct NameCase {
 
 TEST(TarHeaderTest, RefusesNamesThatLeaveTheDirectoryOrOpenADevice) {
   const NameCase cases[] = {
-      {"..", false},       {"a/../b", false},   {"a\\..\\b", false},  {"../x", false},
-      {"x/..", false},     {"C:x", false},      {"c:\\x", false},     {"a:b", false},
-      {"/x", false},       {"\\x", false},      {"NUL", false},       {"nul", false},
-      {"con.txt", false},  {"Con.Txt", false},  {"COM1", false},      {"lpt9.log", false},
-      {"CONIN$", false},   {"NUL .txt", false}, {"sub/aux.h", false}, {"././@PaxHeader", true},
-      {"setup.exe", true}, {"..a", true},       {"a..", true},        {"...", false},
-      {"a/.. /b", false},  {". .", false},      {"./x", true},        {"a/./b", true},
-      {"COM10", true},     {"CONSOLE", true},   {"nul_x", true},      {"x.nul", true},
+      {"..", false},
+      {"a/../b", false},
+      {"a\\..\\b", false},
+      {"../x", false},
+      {"x/..", false},
+      {"C:x", false},
+      {"c:\\x", false},
+      {"a:b", false},
+      {"/x", false},
+      {"\\x", false},
+      {"NUL", false},
+      {"nul", false},
+      {"con.txt", false},
+      {"Con.Txt", false},
+      {"COM1", false},
+      {"lpt9.log", false},
+      {"CONIN$", false},
+      {"NUL .txt", false},
+      {"sub/aux.h", false},
+      {"././@PaxHeader", true},
+      {"setup.exe", true},
+      {"..a", true},
+      {"a..", true},
+      {"...", false},
+      {"a/.. /b", false},
+      {". .", false},
+      {"./x", true},
+      {"a/./b", true},
+      {"COM10", true},
+      {"CONSOLE", true},
+      {"nul_x", true},
+      {"x.nul", true},
+      // Windows maps these to devices too; the superscripts are code page
+      // 1252's bytes for one, two and three.
+      {"COM0", false},
+      {"lpt0.txt", false},
+      {"COM\xB9", false},
+      {"lpt\xB2.log", false},
+      {"COM\xB3 .x", false},
+      {"COM\xB4", true},
+      {"COM\xBC", true},
+      {"LPT", true},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.name);
-    // Exactly the name's bytes, as the header field gives them without a NUL.
+    // Exactly the name's bytes, as the header field gives them without a NUL,
+    // and the same name widened as the stub widens it in code page 1252.
     const std::string name(c.name);
-    EXPECT_EQ(IsSafeMemberName(name.data(), name.size()), c.safe);
+    EXPECT_EQ(IsSafeNarrowMemberName(name.data(), name.size()), c.safe);
+    std::wstring wide;
+    for (char byte : name)
+      wide += static_cast<wchar_t>(static_cast<unsigned char>(byte));
+    EXPECT_EQ(IsSafeMemberName(wide.c_str(), wide.size()), c.safe);
   }
 }
 

@@ -138,6 +138,14 @@ TEST(OrviaPackCommandTest, RefusesBadInputAndWritesNothing) {
          return pack(w, {first, *s});
        },
        "tarball of 2 GiB or more"},
+      {"too large for the stub's address space",
+       [&](const Workspace& w, std::string* s) {
+         // 1.8 GiB of tarball: its block and buffer alone pass 4 GiB with the margin.
+         s->clear();
+         return pack(w, {w.Sparse("a.exe", 900ull << 20), w.Sparse("b.dat", 900ull << 20)});
+       },
+       "too large for the stub to decode: payload 0 MiB + decoded block 1801 MiB + tarball 1801 "
+       "MiB + margin 512 MiB = 4113 MiB, more than the 4096 MiB a 32-bit process can address"},
       {"--tar of 2 GiB",
        [&](const Workspace& w, std::string* s) {
          *s = w.Sparse("big.tar", 1ull << 31);

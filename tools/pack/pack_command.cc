@@ -7,6 +7,7 @@
 
 #include "tools/common/file_util.h"
 #include "tools/common/tool_error.h"
+#include "tools/pack/decode_budget.h"
 #include "tools/pack/installer_image.h"
 #include "tools/pack/list_installer.h"
 #include "tools/pack/pack_inputs.h"
@@ -100,6 +101,9 @@ int Pack(const PackOptions& options, const std::string& tool_directory) {
     }
     if (!encoded)
       return Fail("", "compression failed: " + error);
+    const uint64_t block = ReadLe32(payload.data() + kLzmaUnpackedSizeOffset);
+    if (!CheckStubCanDecode(payload.size(), block, tar_size, &error))
+      return Fail("", error);
     std::fprintf(stderr, "orvia-pack: tarball %zu bytes, payload %zu bytes\n", tar_size,
                  payload.size());
   }

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <set>
 
+#include "core/payload/payload_format.h"
 #include "core/payload/tar_header.h"
 #include "tools/common/file_util.h"
 #include "tools/common/tool_error.h"
+#include "tools/pack/decode_budget.h"
 #include "tools/pack/tar_list.h"
 #include "tools/pack/tar_writer.h"
 
@@ -109,6 +111,12 @@ bool BuildTarball(const PackOptions& options, std::vector<uint8_t>* tarball, int
       return false;
     }
     inputs.push_back({path, name, info.size});
+  }
+  // Before anything is read: even a payload of no bytes could not be decoded.
+  std::string too_large;
+  if (!CheckStubCanDecode(0, total + kBcj2HeaderSize, total, &too_large)) {
+    *status = Fail("", too_large);
+    return false;
   }
   std::vector<std::string> member_names;
   for (const Input& input : inputs)

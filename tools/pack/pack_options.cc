@@ -65,7 +65,10 @@ const char kPackHelp[] =
     "  --help, --version\n"
     "\n"
     "Inputs must be regular files below 2 GiB with names of at most 100 bytes; the\n"
-    "tarball must stay below 2 GiB. Exit status 0 on success, 1 on any error.\n";
+    "tarball must stay below 2 GiB. The stub decodes in one shot inside a 32-bit\n"
+    "process, so payload + decoded block + tarball + 512 MiB must stay within 4 GiB\n"
+    "(an incompressible product of about 1.1 GiB at most).\n"
+    "Exit status 0 on success, 1 on any error.\n";
 
 std::string ParsePackArguments(const std::vector<std::string>& args, PackOptions* options) {
   // Each option that takes a value stores it, or says what is wrong with it.

@@ -52,7 +52,7 @@ bool ListTarMembers(const uint8_t* data,
       *error = "member " + member.name + at + " has a negative size or ends past 2 GiB";
       return false;
     }
-    if (!IsSafeMemberName(header.name, header.name_length)) {
+    if (!IsSafeNarrowMemberName(header.name, header.name_length)) {
       *error =
           "member name " + member.name + at + " would leave the working directory or open a device";
       return false;
