@@ -10,6 +10,7 @@
 
 #include "tools/common/file_util.h"
 #include "tools/common/tool_error.h"
+#include "tools/tag/serve_server.h"
 #include "tools/tag/tag_image.h"
 
 #ifndef ORVIA_VERSION
@@ -23,11 +24,17 @@ namespace {
 constexpr uint64_t kMaxImageSize = UINT32_MAX;
 // Far more than a block holds, so that the text check gives the reason.
 constexpr uint64_t kMaxTagFileSize = 1u << 20;
+// A shared secret is a key, not a document.
+constexpr uint64_t kMaxSecretFileSize = 64u << 10;
+constexpr int kMaxThreads = 64;
+constexpr int kMaxTimeoutSeconds = 3600;
 
 constexpr char kHelp[] =
     "usage: orvia-tag set (--tag TEXT | --tag-file FILE) IN.exe -o OUT.exe\n"
     "       orvia-tag get FILE\n"
     "       orvia-tag clear IN.exe -o OUT.exe\n"
+    "       orvia-tag serve --installer SIGNED.exe --listen HOST:PORT [--secret-file FILE]\n"
+    "                 [--keys KEY,KEY,...] [--threads N] [--timeout SECONDS]\n"
     "\n"
     "Tags a signed installer without touching what the signer signed: the tag block\n"
     "(the magic \"Gact2.0Vantu\", a two-byte big-endian length, the text, then zero\n"
@@ -37,11 +44,26 @@ constexpr char kHelp[] =
     "  set    write the tag; a tag already there is replaced in place (same file size)\n"
     "  get    print the tag as the stub reads it, then a newline\n"
     "  clear  remove the tag, leaving the signature as the signer made it\n"
+    "  serve  answer GET /ANY/PATH?tag=TAG[&sig=SIG] over HTTP with the bytes that\n"
+    "         `set --tag TAG` writes; /healthz answers \"ok\"; stops on SIGTERM or SIGINT\n"
     "\n"
     "  --tag TEXT            the tag text: 1 to 8,192 bytes, no double quote\n"
     "  --tag-file FILE       take the tag text from FILE, byte for byte\n"
     "  -o, --output OUT.exe  the file to write, whole or not at all; may be IN.exe\n"
     "  --help, --version\n"
+    "\n"
+    "serve options:\n"
+    "  --installer SIGNED.exe  the signed installer whose tagged copies are served\n"
+    "  --listen HOST:PORT      the address to listen on, e.g. 127.0.0.1:8080 (port 0: any)\n"
+    "  --secret-file FILE      serve only tags whose sig is the lowercase hex\n"
+    "                          HMAC-SHA256 of the tag text keyed with FILE's bytes\n"
+    "  --keys KEY,KEY,...      the tag must be KEY=VALUE pairs joined by '&' with these\n"
+    "                          keys, values printable ASCII without '\"'\n"
+    "  --threads N             threads serving connections (default 2)\n"
+    "  --timeout SECONDS       drop a connection that makes no progress this long\n"
+    "                          (default 30)\n"
+    "The tag parameter is the tag text percent-encoded: a tag holding \"%20\" is sent\n"
+    "as \"%2520\"; '+' is a plus sign; a broken escape or %00 is refused.\n"
     "\n"
     "Only signed 32-bit images whose certificate table is one PKCS#7 signature at the\n"
     "end of the file can be tagged. Exit status 0 on success, 1 on any error; get\n"
@@ -57,6 +79,12 @@ struct Options {
   std::optional<std::string> output;
   std::optional<std::string> tag;
   std::optional<std::string> tag_file;
+  std::optional<std::string> installer;
+  std::optional<std::string> listen;
+  std::optional<std::string> secret_file;
+  std::optional<std::string> keys;
+  std::optional<std::string> threads;
+  std::optional<std::string> timeout;
   bool help = false;
   bool version = false;
 };
@@ -68,6 +96,12 @@ std::string ParseArguments(const std::vector<std::string>& args, Options* option
       {"--output", &options->output},
       {"--tag", &options->tag},
       {"--tag-file", &options->tag_file},
+      {"--installer", &options->installer},
+      {"--listen", &options->listen},
+      {"--secret-file", &options->secret_file},
+      {"--keys", &options->keys},
+      {"--threads", &options->threads},
+      {"--timeout", &options->timeout},
   };
   std::vector<std::string> operands;
   bool only_operands = false;
@@ -104,9 +138,23 @@ std::string ParseArguments(const std::vector<std::string>& args, Options* option
 std::string CheckUsage(const Options& options) {
   const std::string& command = options.command;
   if (command.empty())
-    return "no command given (set, get or clear)";
-  if (command != "set" && command != "get" && command != "clear")
+    return "no command given (set, get, clear or serve)";
+  if (command != "set" && command != "get" && command != "clear" && command != "serve")
     return "unknown command " + command;
+  bool has_serve_option = options.installer || options.listen || options.secret_file ||
+                          options.keys || options.threads || options.timeout;
+  if (command != "serve" && has_serve_option)
+    return "--installer, --listen, --secret-file, --keys, --threads and --timeout go only with "
+           "serve";
+  if (command == "serve") {
+    if (!options.files.empty())
+      return "serve takes no file operands (--installer SIGNED.exe)";
+    if (!options.installer || !options.listen)
+      return "serve needs --installer SIGNED.exe and --listen HOST:PORT";
+    if (options.tag || options.tag_file || options.output)
+      return "serve takes the tag from each request (no --tag, --tag-file or -o)";
+    return "";
+  }
   if (options.files.size() != 1)
     return command + " takes one file, not " + std::to_string(options.files.size());
   bool has_tag = options.tag.has_value() || options.tag_file.has_value();
@@ -233,6 +281,55 @@ int Get(const Options& options) {
   return 0;
 }
 
+// A whole number in [low, high], or nullopt.
+std::optional<int> ParseCount(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  int value = std::stoi(text);
+  if (value < low || value > high)
+    return std::nullopt;
+  return value;
+}
+
+int Serve(const Options& options) {
+  ServeConfig config;
+  config.installer = *options.installer;
+  const std::string& listen = *options.listen;
+  size_t colon = listen.rfind(':');
+  if (colon == std::string::npos || colon == 0)
+    return Fail("--listen", "'" + listen + "' is not HOST:PORT");
+  config.listen_host = listen.substr(0, colon);
+  if (config.listen_host.size() > 2 && config.listen_host.front() == '[' &&
+      config.listen_host.back() == ']')
+    config.listen_host = config.listen_host.substr(1, config.listen_host.size() - 2);
+  config.listen_port = listen.substr(colon + 1);
+  std::string error;
+  if (options.secret_file) {
+    std::vector<uint8_t> secret;
+    if (!ReadWholeFileLimited(*options.secret_file, kMaxSecretFileSize, &secret, &error))
+      return Fail(*options.secret_file, error);
+    if (secret.empty())
+      return Fail(*options.secret_file, "the secret file is empty");
+    config.policy.secret.assign(secret.begin(), secret.end());
+  }
+  if (options.keys && !ParseKeyList(*options.keys, &config.policy.keys, &error))
+    return Fail("--keys", error);
+  if (options.threads) {
+    std::optional<int> threads = ParseCount(*options.threads, 1, kMaxThreads);
+    if (!threads)
+      return Fail("--threads", "takes a number from 1 to " + std::to_string(kMaxThreads));
+    config.threads = *threads;
+  }
+  if (options.timeout) {
+    std::optional<int> timeout = ParseCount(*options.timeout, 1, kMaxTimeoutSeconds);
+    if (!timeout)
+      return Fail("--timeout", "takes seconds from 1 to " + std::to_string(kMaxTimeoutSeconds));
+    config.timeout_seconds = *timeout;
+  }
+  return RunTagServer(config);
+}
+
 }  // namespace
 
 int RunOrviaTag(const std::vector<std::string>& args) {
@@ -255,6 +352,8 @@ int RunOrviaTag(const std::vector<std::string>& args) {
     return Set(options);
   if (options.command == "clear")
     return Clear(options);
+  if (options.command == "serve")
+    return Serve(options);
   return Get(options);
 }
 

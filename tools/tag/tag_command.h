@@ -1,5 +1,6 @@
 // The orvia-tag command line: writes, reads and removes the tag block that a
-// signed installer carries in its certificate table.
+// signed installer carries in its certificate table, and serves tagged copies
+// over HTTP.
 #ifndef ORVIA_TOOLS_TAG_TAG_COMMAND_H_
 #define ORVIA_TOOLS_TAG_TAG_COMMAND_H_
 
