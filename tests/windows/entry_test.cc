@@ -29,8 +29,10 @@ BOOL WINAPI RecordDllDirectories(DWORD flags) {
 class EntryApi : public SystemWin32Api {
  public:
   HRESULT co_init_result = S_OK;
-  // The running Windows as (major, minor, service pack major).
-  DWORD running[3] = {6, 1, 1};
+  // False: the version check fails as on Windows older than 5.0 SP4. True:
+  // the system itself answers the stub's request.
+  bool supported = true;
+  DWORD co_init_flags = 0;
   bool has_set_default_dll_directories = true;
 
   int co_uninitialize_calls = 0;
@@ -42,7 +44,11 @@ class EntryApi : public SystemWin32Api {
   DWORDLONG verify_condition_mask = 0;
   OSVERSIONINFOEXW verify_request = {};
 
-  HRESULT CoInitializeEx(LPVOID, DWORD) override { return co_init_result; }
+  HRESULT CoInitializeEx(LPVOID reserved, DWORD flags) override {
+    EXPECT_EQ(reserved, nullptr);
+    co_init_flags = flags;
+    return co_init_result;
+  }
   void CoUninitialize() override { ++co_uninitialize_calls; }
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
     if (std::string(name) == "SetDefaultDllDirectories")
@@ -59,14 +65,7 @@ class EntryApi : public SystemWin32Api {
     verify_request = *request;
     verify_type_mask = type;
     verify_condition_mask = mask;
-    // Windows compares the three fields as one ordered triple.
-    const DWORD wanted[3] = {request->dwMajorVersion, request->dwMinorVersion,
-                             request->wServicePackMajor};
-    for (int i = 0; i < 3; ++i) {
-      if (running[i] != wanted[i])
-        return running[i] > wanted[i];
-    }
-    return TRUE;
+    return supported ? SystemWin32Api::VerifyVersionInfoW(request, type, mask) : FALSE;
   }
   int MessageBoxW(HWND, LPCWSTR text, LPCWSTR, UINT) override {
     box_texts.push_back(text);
@@ -87,7 +86,7 @@ class EntryApi : public SystemWin32Api {
 struct EntryCase {
   const char* name;
   HRESULT co_init_result;
-  DWORD running[3];
+  bool supported;
   uint32_t exit_code;
   int boxes;
   int co_uninitialize_calls;
@@ -96,22 +95,21 @@ struct EntryCase {
 
 TEST(Entry, PathTable) {
   const EntryCase cases[] = {
-      {"com ok, supported", S_OK, {6, 1, 1}, orvia::kRunFailed, 0, 1, 1},
-      {"com already initialised", S_FALSE, {6, 1, 1}, orvia::kRunFailed, 0, 1, 1},
-      {"com fails", E_OUTOFMEMORY, {6, 1, 1}, static_cast<uint32_t>(E_OUTOFMEMORY), 1, 0, 0},
-      {"com fails oddly", static_cast<HRESULT>(0x8001010E), {6, 1, 1}, 0x8001010E, 1, 0, 0},
-      {"windows 5.0 sp3", S_OK, {5, 0, 3}, orvia::STUB_E_UNSUPPORTED_OS, 1, 1, 0},
-      {"windows 5.0 sp4", S_OK, {5, 0, 4}, orvia::kRunFailed, 0, 1, 1},
-      {"windows 5.1 sp0", S_OK, {5, 1, 0}, orvia::kRunFailed, 0, 1, 1},
-      {"windows 4.9 sp9", S_OK, {4, 9, 9}, orvia::STUB_E_UNSUPPORTED_OS, 1, 1, 0},
+      {"com ok, supported", S_OK, true, orvia::kRunFailed, 0, 1, 1},
+      {"com already initialised", S_FALSE, true, orvia::kRunFailed, 0, 1, 1},
+      {"com fails", E_OUTOFMEMORY, true, static_cast<uint32_t>(E_OUTOFMEMORY), 1, 0, 0},
+      {"com fails oddly", static_cast<HRESULT>(0x8001010E), true, 0x8001010E, 1, 0, 0},
+      {"windows too old", S_OK, false, orvia::STUB_E_UNSUPPORTED_OS, 1, 1, 0},
   };
   for (const EntryCase& c : cases) {
     SCOPED_TRACE(c.name);
     EntryApi api;
     api.co_init_result = c.co_init_result;
-    for (int i = 0; i < 3; ++i)
-      api.running[i] = c.running[i];
+    api.supported = c.supported;
     EXPECT_EQ(orvia::StubMain(api, GetModuleHandleW(nullptr)), c.exit_code);
+    // A single-threaded apartment without OLE1 DDE: COINIT_APARTMENTTHREADED |
+    // COINIT_DISABLE_OLE1DDE.
+    EXPECT_EQ(api.co_init_flags, 6u);
     EXPECT_EQ(api.box_texts.size(), static_cast<size_t>(c.boxes));
     EXPECT_EQ(api.co_uninitialize_calls, c.co_uninitialize_calls);
     EXPECT_EQ(api.run_started, c.runs);
@@ -154,29 +152,44 @@ TEST(Entry, RestrictsDllSearchToSystemDirectory) {
 
 class CommandLineApi : public SystemWin32Api {
  public:
-  explicit CommandLineApi(const char* line) : line_(line) {}
+  explicit CommandLineApi(const char* line, bool double_byte = false)
+      : line_(line), double_byte_(double_byte) {}
   LPSTR GetCommandLineA() override { return &line_[0]; }
+  // A double-byte code page whose lead bytes are 0x81 to 0x9F, as in Shift JIS.
+  BOOL IsDBCSLeadByte(BYTE byte) override {
+    return double_byte_ ? byte >= 0x81 && byte <= 0x9F : SystemWin32Api::IsDBCSLeadByte(byte);
+  }
 
  private:
   std::string line_;
+  bool double_byte_;
 };
 
 TEST(Entry, StubArgumentsComeFromTheNarrowCommandLine) {
   const struct {
     const char* line;
+    bool double_byte;
     const wchar_t* arguments;
   } cases[] = {
-      {"OrviaUpdateSetup.exe", L""},
-      {"\"C:\\Program Files\\Orvia Setup.exe\" /recover x", L"/recover x"},
-      {"setup.exe   /nomitag  ", L"/nomitag  "},
-      {"setup.exe\t\x01 a", L"a"},
-      {"\"a b\"c d", L"d"},
+      {"OrviaUpdateSetup.exe", false, L""},
+      {"\"C:\\Program Files\\Orvia Setup.exe\" /recover x", false, L"/recover x"},
+      {"setup.exe   /nomitag  ", false, L"/nomitag  "},
+      {"setup.exe\t\x01 a", false, L"a"},
+      {"\"a b\"c d", false, L"d"},
+      // A trail byte that looks like a quote or a blank belongs to its lead byte.
+      {"\"C:\\\x81\"x\" /a", true, L"/a"},
+      {"a\x81 b c", true, L"c"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    CommandLineApi api(c.line);
+    CommandLineApi api(c.line, c.double_byte);
     EXPECT_STREQ(orvia::GetStubArguments(api).c_str(), c.arguments);
   }
+}
+
+TEST(FormatFatal, MissingFormatStringEndsTheProcessNonContinuably) {
+  EXPECT_EQ(orvia_test::RunAndWait(L"\"" + orvia_test::OwnPath() + L"\" --child=format-missing"),
+            0xC000001Du);
 }
 
 TEST(StringListFatal, AtOutOfRangeEndsTheProcessNonContinuably) {

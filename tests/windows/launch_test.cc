@@ -1,6 +1,6 @@
 // Starting the setup program: what the child is given and what comes back.
-#include <set>
 #include <string>
+#include <vector>
 
 #include "mini_test.h"
 #include "stub/launch.h"
@@ -23,8 +23,9 @@ class LaunchApi : public SystemWin32Api {
   BOOL seen_inherit = TRUE;
   bool seen_null_application = false;
   bool seen_null_directory = false;
-  std::set<HANDLE> child_handles;
-  std::set<HANDLE> closed;
+  HANDLE child_process = nullptr;
+  HANDLE child_thread = nullptr;
+  std::vector<HANDLE> closed;  // in the order they were closed
 
   void GetStartupInfoW(LPSTARTUPINFOW startup) override {
     SystemWin32Api::GetStartupInfoW(startup);
@@ -54,15 +55,17 @@ class LaunchApi : public SystemWin32Api {
     BOOL created =
         SystemWin32Api::CreateProcessW(application, line, process_security, thread_security,
                                        inherit, flags, environment, directory, startup, info);
-    if (created)
-      child_handles = {info->hProcess, info->hThread};
+    if (created) {
+      child_process = info->hProcess;
+      child_thread = info->hThread;
+    }
     return created;
   }
   BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) override {
     return fail_exit_code ? FALSE : SystemWin32Api::GetExitCodeProcess(process, code);
   }
   BOOL CloseHandle(HANDLE handle) override {
-    closed.insert(handle);
+    closed.push_back(handle);
     return SystemWin32Api::CloseHandle(handle);
   }
 };
@@ -88,7 +91,8 @@ TEST(LaunchAndWait, ChildIsShownNormallyWithTheStubsOtherFlags) {
   EXPECT_TRUE(api.seen_null_application);
   EXPECT_TRUE(api.seen_null_directory);
   EXPECT_EQ(line, ProbeLine());  // the caller's line is untouched
-  EXPECT_EQ(api.closed, api.child_handles);
+  // The process handle first, then the thread handle.
+  EXPECT_EQ(api.closed, std::vector<HANDLE>({api.child_process, api.child_thread}));
 }
 
 TEST(LaunchAndWait, FailedCreationLeavesTheErrorNumber) {
@@ -106,12 +110,15 @@ TEST(LaunchAndWait, BothHandlesCloseWhenTheExitCodeCannotBeRead) {
   uint32_t exit_code = 0xFFFFFFFF;
   EXPECT_FALSE(orvia::LaunchAndWait(api, ProbeLine(), &exit_code));
   EXPECT_EQ(exit_code, 0xFFFFFFFFu);
-  ASSERT_EQ(api.child_handles.size(), 2u);
-  EXPECT_EQ(api.closed, api.child_handles);
-  // Without a slot there is nothing to fetch, so the launch succeeds.
+  ASSERT_NE(api.child_process, nullptr);
+  EXPECT_EQ(api.closed, std::vector<HANDLE>({api.child_process, api.child_thread}));
+  // Without a slot there is nothing to fetch, so the launch succeeds; the
+  // handles are closed all the same.
   LaunchApi no_slot;
   no_slot.fail_exit_code = true;
   EXPECT_TRUE(orvia::LaunchAndWait(no_slot, ProbeLine(), nullptr));
+  ASSERT_NE(no_slot.child_process, nullptr);
+  EXPECT_EQ(no_slot.closed, std::vector<HANDLE>({no_slot.child_process, no_slot.child_thread}));
 }
 
 }  // namespace

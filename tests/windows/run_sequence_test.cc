@@ -99,6 +99,11 @@ TEST(RunSequence, Table) {
       EXPECT_EQ(installer.setup_path, WideString((working + L"\\setup.exe").c_str()));
       ASSERT_EQ(api.copies.size(), 1u);
       EXPECT_EQ(api.copies[0], working + L"\\OrviaUpdateSetup.exe");
+      if (!c.fail_self_copy) {
+        // A copy of the stub's own file (here the test program), byte for byte.
+        EXPECT_TRUE(orvia_test::ReadFileBytes(api.copies[0]) ==
+                    orvia_test::ReadFileBytes(orvia_test::OwnPath()));
+      }
     }
     EXPECT_EQ(api.boxes, c.boxes);
     EXPECT_EQ(api.processes, c.processes);

@@ -7,6 +7,8 @@
 
 #include "core/common/string_list.h"
 #include "mini_test.h"
+#include "stub/failure_report.h"
+#include "stub/platform/win32_api.h"
 
 namespace {
 
@@ -22,6 +24,13 @@ LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* info) {
 int RunChildMode(const wchar_t* mode) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   SetUnhandledExceptionFilter(ExitWithExceptionCode);
+  if (wcscmp(mode, L"--child=format-missing") == 0) {
+    // A format string the executable does not carry.
+    orvia::SystemWin32Api api;
+    orvia::WideString text;
+    orvia::FormatResourceString(api, text, 21120, L"x");
+    return 0;
+  }
   if (wcscmp(mode, L"--child=string-list-at") == 0) {
     orvia::StringList list;
     list.Add(L"only");

@@ -29,6 +29,7 @@ class FolderApi : public SystemWin32Api {
   std::wstring program_files_folder;    // empty: SHGetFolderPathW fails for it
   std::wstring program_files_variable;  // empty: the variable is absent
   std::wstring temp_path;               // returned by GetTempPathW as it is
+  std::wstring unwritable;              // GetTempFileNameW fails in this directory
   std::vector<int> folders_asked;
   int temp_path_calls = 0;
 
@@ -60,6 +61,13 @@ class FolderApi : public SystemWin32Api {
     wcscpy(buffer, program_files_variable.c_str());
     return needed - 1;
   }
+  UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name) override {
+    if (!unwritable.empty() && unwritable == path) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+    return SystemWin32Api::GetTempFileNameW(path, prefix, unique, name);
+  }
   DWORD GetTempPathW(DWORD size, LPWSTR buffer) override {
     ++temp_path_calls;
     if (temp_path.size() < size)
@@ -72,7 +80,7 @@ struct AdminCase {
   const char* name;
   bool admin;
   bool windows_given;
-  const char* system_temp;  // "dir", "file" or nullptr
+  const char* system_temp;  // "dir", "unwritable" (a dir), "file" or nullptr
   bool program_files_given;
   bool program_files_variable;
   const char* chosen;  // "system-temp", "program-files", "variable" or nullptr
@@ -84,7 +92,9 @@ TEST(AdminBaseDirectory, CandidateTable) {
       {"system temp is a file", true, true, "file", true, false, "program-files"},
       {"no system temp", true, true, nullptr, true, false, "program-files"},
       {"no windows folder", true, false, "dir", true, false, "program-files"},
+      {"system temp not writable", true, true, "unwritable", true, false, "program-files"},
       {"program files from the variable", true, true, nullptr, false, true, "variable"},
+      {"the system's answer before the variable", true, true, nullptr, true, true, "program-files"},
       {"no folder, no variable", true, true, nullptr, false, false, nullptr},
       {"not an administrator", false, true, "dir", true, false, nullptr},
   };
@@ -98,7 +108,7 @@ TEST(AdminBaseDirectory, CandidateTable) {
     CreateDirectoryW(program_files.c_str(), nullptr);
     CreateDirectoryW(variable.c_str(), nullptr);
     const std::wstring system_temp = windows + L"\\SystemTemp";
-    if (c.system_temp && std::string(c.system_temp) == "dir")
+    if (c.system_temp && std::string(c.system_temp) != "file")
       CreateDirectoryW(system_temp.c_str(), nullptr);
     if (c.system_temp && std::string(c.system_temp) == "file")
       orvia_test::WriteFileBytes(system_temp, "x");
@@ -108,6 +118,8 @@ TEST(AdminBaseDirectory, CandidateTable) {
     api.windows_folder = c.windows_given ? windows : L"";
     api.program_files_folder = c.program_files_given ? program_files : L"";
     api.program_files_variable = c.program_files_variable ? variable : L"";
+    if (c.system_temp && std::string(c.system_temp) == "unwritable")
+      api.unwritable = system_temp;
     WideString chosen = orvia::FindAdminBaseDirectory(api);
 
     std::wstring expected;
@@ -131,6 +143,32 @@ TEST(AdminBaseDirectory, CandidateTable) {
     if (!c.admin) {
       EXPECT_TRUE(api.folders_asked.empty());
     }
+  }
+}
+
+// A folder so long that the sub-path no longer fits: the composition says so
+// and leaves the path alone.
+TEST(ComposeFolderPath, SubPathThatDoesNotFitIsRefused) {
+  const struct {
+    const char* name;
+    size_t folder_length;
+    HRESULT result;
+  } cases[] = {
+      {"fits", 40, S_OK},
+      {"one unit too long", MAX_PATH - 11, static_cast<HRESULT>(orvia::STUB_E_PATH_APPEND)},
+      {"the folder alone fills the buffer", MAX_PATH - 1,
+       static_cast<HRESULT>(orvia::STUB_E_PATH_APPEND)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FolderApi api;
+    // "Orvia\\Temp" is 10 units; with its backslash and the NUL, 12 more than the folder.
+    api.program_files_folder = L"C:\\" + std::wstring(c.folder_length - 3, L'p');
+    WideString path(L"untouched");
+    EXPECT_EQ(orvia::ComposeFolderPath(api, CSIDL_PROGRAM_FILES, L"Orvia\\Temp", false, &path),
+              c.result);
+    EXPECT_EQ(std::wstring(path.c_str()),
+              c.result == S_OK ? api.program_files_folder + L"\\Orvia\\Temp" : L"untouched");
   }
 }
 
