@@ -7,6 +7,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -44,6 +45,8 @@ constexpr size_t kSendfileTurn = 4 << 20;
 // After a failed accept (out of descriptors, say), wait instead of spinning.
 constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
 constexpr size_t kETagHexDigits = 32;
+// How long a closing connection drains what the client still sends.
+constexpr auto kLingerTime = std::chrono::seconds(2);
 
 std::string_view View(beast::string_view text) {
   return std::string_view(text.data(), text.size());
@@ -221,6 +224,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   void Touch() {
+    if (lingering_)
+      return;
     deadline_ = Clock::now() + std::chrono::seconds(server_.config().timeout_seconds);
   }
 
@@ -232,7 +237,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (ec || self->closed_)
         return;
       if (Clock::now() >= self->deadline_) {
-        self->Abort("timed out");
+        // A reset frees at once what the kernel still holds for the client.
+        linger reset = {1, 0};
+        setsockopt(self->socket_.native_handle(), SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+        self->Abort(self->lingering_ ? "" : "timed out");
         return;
       }
       self->ArmTimer();
@@ -471,12 +479,32 @@ class Connection : public std::enable_shared_from_this<Connection> {
     body_bytes_ = 0;
     header_serializer_.reset();
     if (!keep_alive_ || stop_requested_) {
-      error_code ignored;
-      socket_.shutdown(tcp::socket::shutdown_send, ignored);
-      Close();
+      LingerThenClose();
       return;
     }
     ReadRequest();
+  }
+
+  // Closing with unread input would reset the connection, and a reset can
+  // destroy the response before the client reads it: so say we are done,
+  // then read and drop what the client still sends for a short while.
+  void LingerThenClose() {
+    error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    if (!lingering_) {
+      lingering_ = true;
+      idle_ = true;
+      // The deadline moves closer, so the timer must be set again.
+      deadline_ = Clock::now() + kLingerTime;
+      ArmTimer();
+    }
+    socket_.async_read_some(asio::buffer(discard_),
+                            [self = shared_from_this()](error_code ec, size_t) {
+                              if (ec)
+                                self->Close();
+                              else
+                                self->LingerThenClose();
+                            });
   }
 
   // A response cut short: logged with the bytes that left, then closed.
@@ -525,6 +553,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool closed_ = false;
   bool stop_requested_ = false;
   bool registered_ = false;
+  bool lingering_ = false;
+  std::array<char, 512> discard_;
 };
 
 void Server::Unregister(Connection* connection) {
