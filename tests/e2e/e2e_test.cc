@@ -270,6 +270,7 @@ TEST_F(EndToEnd, TaggedCopyHandsItsTagToTheSetupProgram) {
       {"probe-tagged", L"/silent /nomitag", " /silent"},
       {"probe-tagged", L"/recover", " /recover \"" + M + "\" \"" + tag + "\""},
       {"probe-signed", L"/silent", " /silent"},
+      {"probe-served", L"", " /installsource taggedmi /install \"" ORVIA_E2E_SERVED_TAG "\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.installer) + " " + orvia_test::Narrow(c.arguments));
