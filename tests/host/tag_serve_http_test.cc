@@ -221,6 +221,34 @@ TEST_F(TagServeHttpTest, RangesHeadAndETags) {
     EXPECT_NE(Fetch(server.port(), Target(other)).Header("etag"), etag) << other;
 }
 
+// Requests sent back to back on one connection are answered in turn: what
+// a proxy's kept-alive upstream connection and wrk do.
+TEST_F(TagServeHttpTest, KeptAliveConnectionAnswersInTurn) {
+  ServerProcess server;
+  ASSERT_NO_FATAL_FAILURE(StartServer(&server, fixture_.signed_path()));
+  const std::string host = " HTTP/1.1\r\nHost: x\r\n";
+  Fd fd = Connect(server.port());
+  ASSERT_TRUE(SendAll(fd.get(), "HEAD " + Target("lang=en") + host + "\r\n" + "GET /healthz" +
+                                    host + "\r\n" + "GET " + Target("lang=de") + host +
+                                    "Connection: close\r\n\r\n"));
+  std::string stream = ReceiveUpTo(fd.get(), SIZE_MAX);
+  const Bytes expected = SetOutput(fixture_.signed_path(), "lang=de");
+  const struct {
+    int status;
+    bool head;
+    std::string body;
+  } answers[] = {{200, true, ""}, {200, false, "ok\n"}, {200, false, AsString(expected)}};
+  for (const auto& answer : answers) {
+    HttpResponse response = test_support::ParseResponse(stream);
+    ASSERT_EQ(response.status, answer.status) << stream.substr(0, 300);
+    size_t length = answer.head ? 0 : std::stoul(response.Header("content-length"));
+    ASSERT_GE(response.body.size(), length);
+    EXPECT_TRUE(response.body.substr(0, length) == answer.body);
+    stream = response.body.substr(length);
+  }
+  EXPECT_EQ(stream, "");
+}
+
 // One request written raw, so that what a client library would refuse to
 // send can be sent.
 HttpResponse SendRaw(int port, const std::string& request) {

@@ -151,10 +151,6 @@ class Server {
   void Unregister(Connection* connection);
   // The open connections that can still be reached; call with mutex_ held.
   std::vector<std::shared_ptr<Connection>> LiveConnections();
-  bool stopping() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stopping_;
-  }
 
  private:
   void Accept();
