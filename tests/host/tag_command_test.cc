@@ -475,7 +475,7 @@ TEST_F(OrviaTagCommandTest, GetReadsAsTheStub) {
 
 TEST_F(OrviaTagCommandTest, UsageErrors) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "no command given (set, get or clear)"},
+      {{}, "no command given (set, get, clear or serve)"},
       {{"tag", "a.exe"}, "unknown command tag"},
       {{"set", "--tag", "t", "a.exe"}, "no output given (-o OUT.exe)"},
       {{"set", "a.exe", "-o", "b.exe"}, "set takes either --tag TEXT or --tag-file FILE"},
