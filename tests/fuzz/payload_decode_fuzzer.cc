@@ -11,6 +11,7 @@
 #include "core/payload/payload_decode.h"
 #include "core/payload/payload_format.h"
 #include "tests/support/malloc_alloc.h"
+#include "tests/support/payload_request.h"
 
 namespace {
 
@@ -80,29 +81,6 @@ bool EncodeBlock(const uint8_t* block, size_t size, uint8_t tweaks, std::vector<
   return true;
 }
 
-// True when decoding `payload` would ask for more memory than the fuzzer has:
-// a large dictionary, unpacked size or tarball.
-bool AsksTooMuch(const std::vector<uint8_t>& payload) {
-  if (payload.size() < 13)
-    return false;
-  const uint32_t unpacked = orvia::ReadLe32(payload.data() + 5);
-  if (orvia::ReadLe32(payload.data() + 1) > kMaxRequest || unpacked > kMaxRequest)
-    return true;
-  // Below the branch-converter header the stub stops before any tarball.
-  if (unpacked < 20)
-    return false;
-  // The tarball's size sits in the decoded block: peek at it.
-  std::vector<uint8_t> block(unpacked);
-  SizeT produced = unpacked;
-  SizeT consumed = payload.size() - 13;
-  ELzmaStatus status;
-  // Whatever the result: the stub goes on after a stream that merely ran out of
-  // input once the block was full.
-  LzmaDecode(block.data(), &produced, payload.data() + 13, &consumed, payload.data(),
-             LZMA_PROPS_SIZE, LZMA_FINISH_END, &status, orvia::MallocAlloc());
-  return produced >= 4 && orvia::ReadLe32(block.data()) > kMaxRequest;
-}
-
 struct Capture {
   bool accept;
   int calls;
@@ -136,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!EncodeBlock(data + 2, size - 2, tweaks, &payload))
       return 0;
   }
-  if (AsksTooMuch(payload))
+  if (orvia::PayloadAsksTooMuch(payload, kMaxRequest))
     return 0;
   Capture capture = {(tweaks & kWriterRefuses) == 0, 0};
   using R = orvia::PayloadDecodeResult;
