@@ -91,7 +91,7 @@ class TagServeTemplateFileTest : public ::testing::Test {
   Bytes FromPieces(const TagPatch& patch, uint64_t first, uint64_t last) {
     Bytes out;
     uint64_t expected_offset = first;
-    for (const CopyPiece& piece : tagged_.Pieces(first, last)) {
+    for (const CopyPiece& piece : tagged_.Pieces(patch, first, last)) {
       EXPECT_EQ(piece.offset, expected_offset) << "a gap or an overlap between pieces";
       const uint8_t* bytes = piece.source == CopyPiece::Source::kFile
                                  ? file_.data() + piece.offset
@@ -137,6 +137,9 @@ TEST_F(TagServeTemplateFileTest, RangesCutThePiecesExactly) {
       {"last byte before the block", block - 1, block - 1},
       {"across the block's end", block + kTagBlockSize - 2, block + kTagBlockSize + 1},
       {"the block alone", block, block + kTagBlockSize - 1},
+      // The text ends and the shared zero bytes begin.
+      {"across the text's end", block + kTagHeaderSize + text.size() - 2,
+       block + kTagHeaderSize + text.size() + 1},
       {"last byte", end, end},
   };
   for (const auto& r : ranges) {

@@ -369,7 +369,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     copy_header_.keep_alive(keep_alive_);
 
     patch_ = tagged.Patch(tag);
-    pieces_ = head_ ? std::vector<CopyPiece>() : tagged.Pieces(first, last);
+    pieces_ = head_ ? std::vector<CopyPiece>() : tagged.Pieces(patch_, first, last);
     piece_index_ = 0;
     piece_done_ = 0;
     // Header and pieces leave in full segments; uncorked at the end.

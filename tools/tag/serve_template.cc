@@ -22,6 +22,8 @@ constexpr uint64_t kMaxImageSize = UINT32_MAX;
 // Any valid text does: every copy overwrites it.
 constexpr char kPlaceholderText[] = "orvia-tag-serve-template";
 constexpr uint32_t kOnesComplementModulus = 0xFFFF;
+// The block's tail after the text, the same for every copy.
+const std::array<uint8_t, kTagBlockSize> kZeroBytes{};
 
 // The sum, modulo 0xFFFF, that `size` bytes at file offset `offset` add to
 // the checksum's word sum: a byte at an odd offset is a word's high byte.
@@ -122,22 +124,28 @@ bool TagTemplate::Prepare(const std::string& installer,
 
 TagPatch TagTemplate::Patch(const std::string& text) const {
   TagPatch patch;
-  patch.block = MakeTagBlock(text);
+  std::vector<uint8_t> block = MakeTagBlock(text);
   uint32_t checksum = AdjustPeChecksum(checksum_, static_cast<uint32_t>(size_), block_offset_,
-                                       block_.data(), patch.block.data(), kTagBlockSize);
+                                       block_.data(), block.data(), kTagBlockSize);
   WriteLe32(patch.checksum.data(), checksum);
+  patch.block_head.assign(block.begin(), block.begin() + kTagHeaderSize + text.size());
   return patch;
 }
 
-std::vector<CopyPiece> TagTemplate::Pieces(uint64_t first, uint64_t last) const {
+std::vector<CopyPiece> TagTemplate::Pieces(const TagPatch& patch,
+                                           uint64_t first,
+                                           uint64_t last) const {
   using Source = CopyPiece::Source;
+  const uint64_t head = patch.block_head.size();
+  const uint64_t block_end = block_offset_ + kTagBlockSize;
   // The checksum field lies in the headers, the block in the table at the end.
   const CopyPiece whole[] = {
       {Source::kFile, 0, checksum_offset_},
       {Source::kChecksum, checksum_offset_, 4},
       {Source::kFile, checksum_offset_ + 4, block_offset_ - checksum_offset_ - 4},
-      {Source::kBlock, block_offset_, kTagBlockSize},
-      {Source::kFile, block_offset_ + kTagBlockSize, size_ - block_offset_ - kTagBlockSize},
+      {Source::kBlockHead, block_offset_, head},
+      {Source::kZeros, block_offset_ + head, kTagBlockSize - head},
+      {Source::kFile, block_end, size_ - block_end},
   };
   std::vector<CopyPiece> pieces;
   for (const CopyPiece& piece : whole) {
@@ -150,9 +158,14 @@ std::vector<CopyPiece> TagTemplate::Pieces(uint64_t first, uint64_t last) const 
 }
 
 const uint8_t* TagTemplate::PatchBytes(const TagPatch& patch, const CopyPiece& piece) const {
-  if (piece.source == CopyPiece::Source::kChecksum)
-    return patch.checksum.data() + (piece.offset - checksum_offset_);
-  return patch.block.data() + (piece.offset - block_offset_);
+  switch (piece.source) {
+    case CopyPiece::Source::kChecksum:
+      return patch.checksum.data() + (piece.offset - checksum_offset_);
+    case CopyPiece::Source::kBlockHead:
+      return patch.block_head.data() + (piece.offset - block_offset_);
+    default:
+      return kZeroBytes.data();
+  }
 }
 
 }  // namespace orvia

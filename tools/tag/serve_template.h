@@ -25,15 +25,17 @@ uint32_t AdjustPeChecksum(uint32_t checksum,
                           const uint8_t* after,
                           size_t size);
 
-// What a copy holds in place of the template's bytes.
+// What a copy holds in place of the template's bytes: the checksum, and the
+// block's magic, length and text; the rest of the block is zero bytes, which
+// all copies share, so a request holds no more than its tag.
 struct TagPatch {
   std::array<uint8_t, 4> checksum{};
-  std::vector<uint8_t> block;  // kTagBlockSize bytes
+  std::vector<uint8_t> block_head;
 };
 
-// A run of a copy's bytes: from the template file, or from the patch.
+// A run of a copy's bytes: from the template file, the patch, or zeros.
 struct CopyPiece {
-  enum class Source { kFile, kChecksum, kBlock };
+  enum class Source { kFile, kChecksum, kBlockHead, kZeros };
   Source source = Source::kFile;
   uint64_t offset = 0;  // in the copy, which is also the offset in the template
   uint64_t length = 0;
@@ -54,10 +56,11 @@ class TagTemplate {
   // CheckTagTextForBlock.
   TagPatch Patch(const std::string& text) const;
 
-  // The pieces that make bytes [first, last] of a copy, in order.
-  std::vector<CopyPiece> Pieces(uint64_t first, uint64_t last) const;
+  // The pieces that make bytes [first, last] of the copy for `patch`, in
+  // order.
+  std::vector<CopyPiece> Pieces(const TagPatch& patch, uint64_t first, uint64_t last) const;
 
-  // The first byte of a piece whose source is the patch.
+  // The first byte of a piece whose source is not the file.
   const uint8_t* PatchBytes(const TagPatch& patch, const CopyPiece& piece) const;
 
   int fd() const { return fd_; }
