@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <set>
 #include <string>
@@ -202,6 +203,8 @@ TEST_F(EndToEnd, SetupCommandLineTable) {
       {L"/nomitag ", " /nomitag "},
       {L"/nomitag", ""},
       {L"50% %s %1!s! %%", " 50% %s %1!s! %%"},
+      // Through the narrow command line and back: the report is UTF-8.
+      {L"/lang caf\u00e9", " /lang caf\xc3\xa9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(orvia_test::Narrow(c.arguments));
@@ -270,6 +273,9 @@ TEST_F(EndToEnd, TaggedCopyHandsItsTagToTheSetupProgram) {
       {"probe-tagged", L"/silent /nomitag", " /silent"},
       {"probe-tagged", L"/recover", " /recover \"" + M + "\" \"" + tag + "\""},
       {"probe-signed", L"/silent", " /silent"},
+      // The tag's bytes widen in the ANSI code page on their way.
+      {"probe-tagged-cp1252", L"",
+       " /installsource taggedmi /install \"appname=Caf\xc3\xa9&lang=fr\""},
       {"probe-served", L"", " /installsource taggedmi /install \"" ORVIA_E2E_SERVED_TAG "\""},
   };
   for (const auto& c : cases) {
@@ -385,7 +391,9 @@ TEST_F(EndToEnd, DamagedAndEscapingArchivesStopTheRun) {
 }
 
 TEST_F(EndToEnd, FourInstallersAtOnceUseTheirOwnDirectories) {
-  SetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", L"1500");
+  // Long enough that all four setup programs run at the same time, even where
+  // starting an installer takes seconds.
+  SetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", L"8000");
   SetEnvironmentVariableW(L"ORVIA_PROBE_EXIT", L"0");
   Snapshot before = TakeSnapshot();
   std::vector<HANDLE> processes;
@@ -397,18 +405,43 @@ TEST_F(EndToEnd, FourInstallersAtOnceUseTheirOwnDirectories) {
     ASSERT_NE(processes.back(), nullptr);
   }
   std::set<std::string> working_dirs;
+  unsigned long last_start = 0, first_end = ULONG_MAX;
   for (int i = 0; i < 4; ++i) {
     WaitForSingleObject(processes[i], INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(processes[i], &code);
     CloseHandle(processes[i]);
     EXPECT_EQ(code, 0u);
-    working_dirs.insert(Directory(ReadReport(reports[i]).Get("own_path")));
+    const Report report = ReadReport(reports[i]);
+    working_dirs.insert(Directory(report.Get("own_path")));
+    last_start = std::max(last_start, std::stoul("0" + report.Get("started_ms")));
+    first_end = std::min(first_end, std::stoul("0" + report.Get("ended_ms")));
   }
   EXPECT_EQ(working_dirs.size(), 4u);
+  // The four really ran at once: the last one started before the first one ended.
+  EXPECT_TRUE(last_start > 0 && last_start < first_end) << last_start << " " << first_end;
   std::vector<std::wstring> left = Added(before, TakeSnapshot());
   cleanup_.insert(cleanup_.end(), left.begin(), left.end());
   EXPECT_TRUE(left.empty());
+}
+
+// The stub waits for its setup program only: a process that the setup
+// program starts and leaves running does not hold the installer.
+TEST_F(EndToEnd, ALongerLivedGrandchildDoesNotHoldTheInstaller) {
+  SetEnvironmentVariableW(L"ORVIA_PROBE_SPAWN_DIR", scratch_.path().c_str());
+  Outcome run = Run("probe", L"/silent", 3);
+  SetEnvironmentVariableW(L"ORVIA_PROBE_SPAWN_DIR", nullptr);
+  EXPECT_EQ(run.exit_code, 3u);
+  const unsigned long pid = std::stoul("0" + run.report.Get("spawned_pid"));
+  ASSERT_NE(pid, 0ul);
+  HANDLE grandchild = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+  ASSERT_NE(grandchild, nullptr);
+  // It sleeps two minutes; the installer has already returned.
+  EXPECT_EQ(WaitForSingleObject(grandchild, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(grandchild, 0);
+  WaitForSingleObject(grandchild, 30000);
+  CloseHandle(grandchild);
+  EXPECT_TRUE(run.left.empty());
 }
 
 }  // namespace
