@@ -26,7 +26,15 @@ enum class Failure {
 
 class UnpackApi : public SystemWin32Api {
  public:
-  explicit UnpackApi(Failure failure) : failure_(failure) {}
+  explicit UnpackApi(Failure failure, const std::wstring& temp = L"")
+      : failure_(failure), temp_(temp.empty() ? temp : temp + L"\\") {}
+  // The user's temporary directory is the test's scratch directory.
+  DWORD GetTempPathW(DWORD size, LPWSTR buffer) override {
+    if (temp_.empty())
+      return SystemWin32Api::GetTempPathW(size, buffer);
+    wcsncpy(buffer, temp_.c_str(), size);
+    return static_cast<DWORD>(temp_.size());
+  }
   UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name) override {
     return failure_ == Failure::kTempName
                ? 0
@@ -85,6 +93,7 @@ class UnpackApi : public SystemWin32Api {
 
  private:
   Failure failure_;
+  std::wstring temp_;
 };
 
 TEST(UnpackPayload, FailureTable) {
@@ -121,7 +130,7 @@ TEST(UnpackPayload, FailureTable) {
 
 TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
   orvia_test::ScratchDirectory scratch;
-  UnpackApi api(Failure::kNone);
+  UnpackApi api(Failure::kNone, scratch.path());
   WideString working_dir, base_dir;
   orvia::StringList cleanup_files;
   ASSERT_TRUE(orvia::UseUserTempDirectory(api, &working_dir, &base_dir));
@@ -138,11 +147,10 @@ TEST(UnpackPayload, HandleReadsTheTarballFromItsFirstByte) {
   ASSERT_EQ(cleanup_files.Count(), 1);
   const std::wstring path = cleanup_files.At(0).c_str();
   const std::wstring base = base_dir.c_str();
+  EXPECT_EQ(base, scratch.path() + L"\\");
   EXPECT_EQ(path.substr(0, base.size()), base);
   EXPECT_EQ(path.find(L'\\', base.size()), std::wstring::npos);
   EXPECT_EQ(path.find(working_dir.c_str()), std::wstring::npos);
-  DeleteFileW(path.c_str());
-  RemoveDirectoryW(working_dir.c_str());
 }
 
 }  // namespace
