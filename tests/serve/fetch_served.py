@@ -10,6 +10,8 @@ import os
 import sys
 import tempfile
 
+# The source tree gets no __pycache__ of ours.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import serve_helpers  # noqa: E402
 

@@ -14,6 +14,8 @@ import sys
 import tempfile
 import unittest
 
+# The source tree gets no __pycache__ of ours.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import serve_helpers  # noqa: E402
 
