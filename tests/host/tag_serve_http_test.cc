@@ -22,10 +22,10 @@
 namespace orvia {
 namespace {
 
+using orvia::ScopedFd;
 using test_support::Bytes;
 using test_support::CommandResult;
 using test_support::Connect;
-using test_support::Fd;
 using test_support::Fetch;
 using test_support::HttpResponse;
 using test_support::kOrviaTag;
@@ -227,7 +227,7 @@ TEST_F(TagServeHttpTest, KeptAliveConnectionAnswersInTurn) {
   ServerProcess server;
   ASSERT_NO_FATAL_FAILURE(StartServer(&server, fixture_.signed_path()));
   const std::string host = " HTTP/1.1\r\nHost: x\r\n";
-  Fd fd = Connect(server.port());
+  ScopedFd fd = Connect(server.port());
   ASSERT_TRUE(SendAll(fd.get(), "HEAD " + Target("lang=en") + host + "\r\n" + "GET /healthz" +
                                     host + "\r\n" + "GET " + Target("lang=de") + host +
                                     "Connection: close\r\n\r\n"));
@@ -252,7 +252,7 @@ TEST_F(TagServeHttpTest, KeptAliveConnectionAnswersInTurn) {
 // One request written raw, so that what a client library would refuse to
 // send can be sent.
 HttpResponse SendRaw(int port, const std::string& request) {
-  Fd fd = Connect(port);
+  ScopedFd fd = Connect(port);
   if (fd.get() < 0 || !SendAll(fd.get(), request))
     return HttpResponse();
   return test_support::ParseResponse(ReceiveUpTo(fd.get(), SIZE_MAX));
@@ -313,14 +313,14 @@ TEST_F(TagServeHttpTest, BadRequestsGetOneLineAndLeakNothing) {
   // Clients that go away mid-download, twenty at a time, with a reset.
   const std::string target = Target("appguid={4}&lang=en");
   for (int batch = 0; batch < 10; ++batch) {
-    std::vector<Fd> clients;
+    std::vector<ScopedFd> clients;
     for (int i = 0; i < 20; ++i) {
-      Fd fd = Connect(server.port(), 16 * 1024);
+      ScopedFd fd = Connect(server.port(), 16 * 1024);
       ASSERT_GE(fd.get(), 0);
       ASSERT_TRUE(SendAll(fd.get(), get(target)));
       clients.push_back(std::move(fd));
     }
-    for (Fd& fd : clients) {
+    for (ScopedFd& fd : clients) {
       EXPECT_EQ(ReceiveUpTo(fd.get(), 32 * 1024).size(), 32u * 1024);
       linger reset = {1, 0};
       setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
@@ -344,9 +344,9 @@ TEST_F(TagServeHttpTest, SlowClientsHoldUpNobody) {
   // One thread: a blocked write would stop everything.
   ASSERT_NO_FATAL_FAILURE(StartServer(&server, installer, {"--threads", "1", "--timeout", "2"}));
   const std::string target = Target("lang=en");
-  Fd stalled = Connect(server.port(), 16 * 1024);
+  ScopedFd stalled = Connect(server.port(), 16 * 1024);
   ASSERT_TRUE(SendAll(stalled.get(), "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
-  Fd silent = Connect(server.port());
+  ScopedFd silent = Connect(server.port());
   ASSERT_TRUE(SendAll(silent.get(), "GET /healthz HTTP/1.1\r\n"));  // never finished
 
   HttpResponse full = Fetch(server.port(), target);
@@ -355,7 +355,7 @@ TEST_F(TagServeHttpTest, SlowClientsHoldUpNobody) {
 
   // Both make no progress, so the server drops them: the reads end with
   // the connection closed, not with the client's own timeout.
-  for (Fd* fd : {&stalled, &silent}) {
+  for (ScopedFd* fd : {&stalled, &silent}) {
     char chunk[65536];
     ssize_t got = 1;
     while (got > 0)
@@ -368,12 +368,12 @@ TEST_F(TagServeHttpTest, SigtermLetsOpenDownloadsFinishThenExitsZero) {
   ServerProcess server;
   const std::string installer = LargeInstaller();
   ASSERT_NO_FATAL_FAILURE(StartServer(&server, installer));
-  Fd download = Connect(server.port(), 16 * 1024);
+  ScopedFd download = Connect(server.port(), 16 * 1024);
   ASSERT_TRUE(SendAll(download.get(), "GET " + Target("lang=de") + " HTTP/1.1\r\nHost: x\r\n\r\n"));
   std::string received = ReceiveUpTo(download.get(), 64 * 1024);
   ASSERT_EQ(received.size(), 64u * 1024);
   // A keep-alive connection between requests.
-  Fd idle = Connect(server.port());
+  ScopedFd idle = Connect(server.port());
   ASSERT_TRUE(SendAll(idle.get(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"));
   std::string answer;
   while (answer.find("\r\n\r\nok\n") == std::string::npos) {
@@ -386,7 +386,7 @@ TEST_F(TagServeHttpTest, SigtermLetsOpenDownloadsFinishThenExitsZero) {
   // The idle keep-alive connection is closed at once; new ones are refused.
   char byte;
   EXPECT_EQ(recv(idle.get(), &byte, 1, 0), 0);
-  Fd refused;
+  ScopedFd refused;
   for (int i = 0; i < 100; ++i) {
     refused = Connect(server.port());
     if (refused.get() < 0)

@@ -25,41 +25,12 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/scoped_fd.h"
+
 namespace orvia {
 namespace test_support {
 
 constexpr int kIoTimeoutSeconds = 20;
-
-// An owned descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = other.release();
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset() {
-    if (fd_ >= 0)
-      close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // `orvia-tag serve` on 127.0.0.1 at a port of its own choosing: the port is
 // read from its start-up line. Stopped with SIGTERM (then SIGKILL) when the
@@ -82,8 +53,8 @@ class ServerProcess {
       *error = "no pipe";
       return false;
     }
-    Fd read_end(pipe_fds[0]);
-    Fd write_end(pipe_fds[1]);
+    ScopedFd read_end(pipe_fds[0]);
+    ScopedFd write_end(pipe_fds[1]);
     std::vector<std::string> argv = {tool, "serve", "--listen", "127.0.0.1:0"};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = fork();
@@ -211,15 +182,15 @@ class ServerProcess {
   pid_t pid_ = -1;
   int port_ = 0;
   int status_ = -1;
-  Fd stderr_;
+  ScopedFd stderr_;
   std::string err_;
 };
 
 // A connected loopback socket with send and receive timeouts, or -1.
 // `receive_buffer` > 0 shrinks the receive buffer (before connecting, so
 // that the window stays small).
-inline Fd Connect(int port, int receive_buffer = 0) {
-  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+inline ScopedFd Connect(int port, int receive_buffer = 0) {
+  ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.get() < 0)
     return fd;
   timeval timeout = {kIoTimeoutSeconds, 0};
@@ -303,7 +274,7 @@ inline HttpResponse Fetch(int port,
                           const std::string& target,
                           const std::string& method = "GET",
                           const std::string& extra_headers = "") {
-  Fd fd = Connect(port);
+  ScopedFd fd = Connect(port);
   if (fd.get() < 0)
     return HttpResponse();
   std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +

@@ -1,5 +1,7 @@
 #include "tools/common/file_util.h"
 
+#include "tools/common/scoped_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,24 +27,6 @@ std::string DirName(const std::string& path) {
     return "/";
   return path.substr(0, slash);
 }
-
-// Closes the descriptor on every path out of a function.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() { reset(); }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0)
-      close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // Reads exactly `size` bytes; a file that ends first has shrunk under us.
 bool ReadFully(int fd, uint8_t* dest, uint64_t size, std::string* error) {

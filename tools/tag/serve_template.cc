@@ -67,11 +67,6 @@ uint32_t AdjustPeChecksum(uint32_t checksum,
   return folded + file_size;
 }
 
-TagTemplate::~TagTemplate() {
-  if (fd_ >= 0)
-    close(fd_);
-}
-
 bool TagTemplate::Prepare(const std::string& installer,
                           const std::string& temp_dir,
                           std::string* error) {
@@ -116,10 +111,8 @@ bool TagTemplate::Prepare(const std::string& installer,
     return false;
   }
   unlink(path.c_str());
-  if (fd_ >= 0)
-    close(fd_);
-  fd_ = fd;
-  return WriteAll(fd_, tagged.data(), tagged.size(), error);
+  fd_.reset(fd);
+  return WriteAll(fd_.get(), tagged.data(), tagged.size(), error);
 }
 
 TagPatch TagTemplate::Patch(const std::string& text) const {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/scoped_fd.h"
+
 namespace orvia {
 
 // The PE checksum of a file whose `size` bytes at file offset `offset` change
@@ -44,7 +46,6 @@ struct CopyPiece {
 class TagTemplate {
  public:
   TagTemplate() = default;
-  ~TagTemplate();
   TagTemplate(const TagTemplate&) = delete;
   TagTemplate& operator=(const TagTemplate&) = delete;
 
@@ -63,7 +64,7 @@ class TagTemplate {
   // The first byte of a piece whose source is not the file.
   const uint8_t* PatchBytes(const TagPatch& patch, const CopyPiece& piece) const;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   uint64_t size() const { return size_; }
   uint64_t block_offset() const { return block_offset_; }
   uint64_t checksum_offset() const { return checksum_offset_; }
@@ -71,7 +72,7 @@ class TagTemplate {
   const std::string& digest() const { return digest_; }
 
  private:
-  int fd_ = -1;
+  ScopedFd fd_;
   uint64_t size_ = 0;
   uint64_t block_offset_ = 0;
   uint64_t checksum_offset_ = 0;
