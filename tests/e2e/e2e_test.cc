@@ -393,7 +393,7 @@ TEST_F(EndToEnd, DamagedAndEscapingArchivesStopTheRun) {
 TEST_F(EndToEnd, FourInstallersAtOnceUseTheirOwnDirectories) {
   // Long enough that all four setup programs run at the same time, even where
   // starting an installer takes seconds.
-  SetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", L"8000");
+  SetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", L"15000");
   SetEnvironmentVariableW(L"ORVIA_PROBE_EXIT", L"0");
   Snapshot before = TakeSnapshot();
   std::vector<HANDLE> processes;
