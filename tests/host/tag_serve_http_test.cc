@@ -176,10 +176,10 @@ TEST_F(TagServeHttpTest, RangesHeadAndETags) {
   std::string reassembled;
   for (size_t i = 0; i < std::size(cuts); ++i) {
     bool last = i + 1 == std::size(cuts);
-    std::string spec = "bytes=" + std::to_string(cuts[i]) + "-" +
-                       (last ? std::string() : std::to_string(cuts[i + 1] - 1));
-    SCOPED_TRACE(spec);
-    HttpResponse part = Fetch(server.port(), Target(tag), "GET", "Range: " + spec + "\r\n");
+    std::string range = "bytes=" + std::to_string(cuts[i]) + "-" +
+                        (last ? std::string() : std::to_string(cuts[i + 1] - 1));
+    SCOPED_TRACE(range);
+    HttpResponse part = Fetch(server.port(), Target(tag), "GET", "Range: " + range + "\r\n");
     ASSERT_EQ(part.status, 206) << part.body;
     size_t end = last ? body.size() - 1 : cuts[i + 1] - 1;
     EXPECT_EQ(part.Header("content-range"), "bytes " + std::to_string(cuts[i]) + "-" +

@@ -197,12 +197,12 @@ ByteRange ParseRange(std::string_view header, uint64_t size) {
   constexpr std::string_view kUnit = "bytes=";
   if (header.substr(0, kUnit.size()) != kUnit || header.find(',') != std::string_view::npos)
     return range;
-  std::string_view spec = header.substr(kUnit.size());
-  size_t dash = spec.find('-');
+  std::string_view byte_range = header.substr(kUnit.size());
+  size_t dash = byte_range.find('-');
   if (dash == std::string_view::npos)
     return range;
-  std::string_view first_text = spec.substr(0, dash);
-  std::string_view last_text = spec.substr(dash + 1);
+  std::string_view first_text = byte_range.substr(0, dash);
+  std::string_view last_text = byte_range.substr(dash + 1);
   uint64_t first = 0;
   uint64_t last = 0;
   if (first_text.empty()) {
