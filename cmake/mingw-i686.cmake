@@ -10,3 +10,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The stub must run on every processor that runs Windows 2000 SP4, down to the
+# Pentium: this compiler's default (pentiumpro) emits CMOV and FCOMI. i586 and
+# pentium are one GCC setting; tuning stays generic for today's processors.
+# The _INIT values seed a new cache only: existing build trees need --fresh.
+set(CMAKE_C_FLAGS_INIT "-march=i586 -mtune=generic")
+set(CMAKE_CXX_FLAGS_INIT "-march=i586 -mtune=generic")
