@@ -2,6 +2,7 @@
 // tagged, retagged and cleared copies still verify and read back as the stub
 // reads them; bad input is refused with nothing written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -207,6 +208,66 @@ TEST_F(OrviaTagCommandTest, OutputMayBeTheInput) {
   ASSERT_EQ(run.status, 0) << run.err;
   ExpectGoodCopy(path, "in-place");
   EXPECT_EQ(Entries(dir_ / "work"), std::vector<std::string>{"setup.exe"});
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A retag of IN into itself writes only the block and the checksum (the file
+// keeps its inode) and gives exactly what a retag into another file gives;
+// where the table would change, or the text spells the magic, the file is
+// written whole as before.
+TEST_F(OrviaTagCommandTest, RetagIntoItselfEqualsRetagIntoAnotherFile) {
+  fs::create_directories(dir_ / "work");
+  const std::string path = dir_ / "work/setup.exe";
+  const std::string first = "first-tag-of-medium-length";
+  const struct {
+    const char* label;
+    std::string start_tag;  // empty: the signed copy
+    std::string tag;
+    std::string output;  // names `path`
+    bool in_place;
+  } cases[] = {
+      {"shorter", first, "s", path, true},
+      {"longer", first, "a tag that is clearly longer than the first one was", path, true},
+      {"8,192 bytes", first, FullText(), path, true},
+      {"another spelling of the path", first, "spelled", dir_ / "work/../work/./setup.exe", true},
+      {"untagged: the table grows", "", "first", path, false},
+      {"the magic in the text", first, std::string(kTagMagic) + "x", path, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(path);
+    if (c.start_tag.empty())
+      fs::copy_file(Signed(), path);
+    else
+      Set(Signed(), c.start_tag, path);
+    const Bytes expected = Set(path, c.tag, dir_ / "expected.exe");
+    const ino_t inode = Inode(path);
+    CommandResult run = Tag({"set", "--tag", c.tag, path, "-o", c.output});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ReadBytes(path) == expected) << "differs from the retag into another file";
+    EXPECT_EQ(Inode(path) == inode, c.in_place);
+    ExpectGoodCopy(path, c.tag);
+    EXPECT_EQ(Entries(dir_ / "work"), std::vector<std::string>{"setup.exe"});
+  }
+}
+
+// A tagged copy with a byte after its table is refused, in place or not,
+// and left as it was.
+TEST_F(OrviaTagCommandTest, RetagIntoItselfOfARefusedCopyLeavesItAlone) {
+  const std::string path = dir_ / "setup.exe";
+  Bytes image = Set(Signed(), "first", dir_ / "tagged.exe");
+  image.push_back(0);
+  ASSERT_TRUE(WriteBytes(path, image));
+  CommandResult run = Tag({"set", "--tag", "second", path, "-o", path});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the certificate table is not the last thing in the file"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(ReadBytes(path) == image);
 }
 
 // The tag file's bytes are the text, without any trimming.

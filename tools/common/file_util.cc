@@ -3,12 +3,14 @@
 #include "tools/common/scoped_fd.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace orvia {
 namespace {
@@ -89,17 +91,18 @@ bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::st
   return true;
 }
 
-bool ReadWholeFileLimited(const std::string& path,
-                          uint64_t limit,
-                          std::vector<uint8_t>* data,
-                          std::string* error) {
-  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+bool OpenFileLimited(const std::string& path,
+                     uint64_t limit,
+                     ScopedFd* fd,
+                     uint64_t* size,
+                     std::string* error) {
+  ScopedFd opened(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (opened.get() < 0) {
     *error = ErrnoText(errno);
     return false;
   }
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) {
+  if (fstat(opened.get(), &st) != 0) {
     *error = ErrnoText(errno);
     return false;
   }
@@ -115,8 +118,79 @@ bool ReadWholeFileLimited(const std::string& path,
     *error = "larger than " + std::to_string(limit) + " bytes";
     return false;
   }
-  data->assign(static_cast<size_t>(st.st_size), 0);
+  *fd = std::move(opened);
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool ReadWholeFileLimited(const std::string& path,
+                          uint64_t limit,
+                          std::vector<uint8_t>* data,
+                          std::string* error) {
+  ScopedFd fd;
+  uint64_t size = 0;
+  if (!OpenFileLimited(path, limit, &fd, &size, error))
+    return false;
+  data->assign(static_cast<size_t>(size), 0);
   return ReadFully(fd.get(), data->data(), data->size(), error);
+}
+
+bool PreadFully(int fd, uint8_t* dest, size_t size, uint64_t offset, std::string* error) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd, dest + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      *error = ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) {
+      *error = "file shrank while being read";
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool PwriteFully(int fd, const uint8_t* data, size_t size, uint64_t offset, std::string* error) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      *error = ErrnoText(put < 0 ? errno : ENOSPC);
+      return false;
+    }
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+MemoryMap::~MemoryMap() {
+  if (data_ != nullptr)
+    munmap(data_, size_);
+}
+
+bool MemoryMap::Map(int fd, size_t length, Access access, std::string* error) {
+  if (data_ != nullptr)
+    munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+  if (length == 0)
+    return true;
+  int protection = access == Access::kRead ? PROT_READ : PROT_READ | PROT_WRITE;
+  int flags = access == Access::kRead ? MAP_SHARED : MAP_PRIVATE;
+  void* at = mmap(nullptr, length, protection, flags, fd, 0);
+  if (at == MAP_FAILED) {
+    *error = std::string("cannot map the file: ") + ErrnoText(errno);
+    return false;
+  }
+  data_ = static_cast<uint8_t*>(at);
+  size_ = length;
+  return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
@@ -156,16 +230,6 @@ bool AtomicFile::Commit(const std::vector<uint8_t>& data, int mode, std::string*
     *error = "no temporary file";
     return false;
   }
-  if (mode < 0) {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~static_cast<int>(mask);
-  }
-  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
-    *error = "cannot set the mode of " + temp_ + ": " + ErrnoText(errno);
-    Discard();
-    return false;
-  }
   size_t done = 0;
   while (done < data.size()) {
     ssize_t put = write(fd_, data.data() + done, data.size() - done);
@@ -177,6 +241,24 @@ bool AtomicFile::Commit(const std::vector<uint8_t>& data, int mode, std::string*
       return false;
     }
     done += static_cast<size_t>(put);
+  }
+  return Commit(mode, error);
+}
+
+bool AtomicFile::Commit(int mode, std::string* error) {
+  if (fd_ < 0) {
+    *error = "no temporary file";
+    return false;
+  }
+  if (mode < 0) {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~static_cast<int>(mask);
+  }
+  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
+    *error = "cannot set the mode of " + temp_ + ": " + ErrnoText(errno);
+    Discard();
+    return false;
   }
   int fd = fd_;
   fd_ = -1;

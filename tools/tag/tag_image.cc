@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "tools/tag/tag_certificate.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 constexpr size_t kTableAlignment = 8;
 constexpr size_t kStubPageSize = 4096;
+constexpr bool kHostIsLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 std::string Hex16(uint16_t value) {
   char text[8];
@@ -21,20 +23,19 @@ size_t RoundUp(size_t value, size_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
 
-bool ParseImage(const std::vector<uint8_t>& image, PeLayout* layout, std::string* error) {
-  if (ParsePe32(image.data(), image.size(), layout, error))
+bool ParseImage(const uint8_t* image, size_t size, PeLayout* layout, std::string* error) {
+  if (ParsePe32(image, size, layout, error))
     return true;
   // The PE parser names only the machine; the stub's scan knows this case.
   size_t ignored_offset = 0;
   size_t ignored_length = 0;
-  if (FindTagText(image.data(), image.size(), &ignored_offset, &ignored_length) ==
-      TagScanResult::kAmd64Image)
+  if (FindTagText(image, size, &ignored_offset, &ignored_length) == TagScanResult::kAmd64Image)
     *error = std::string(DescribeTagScanResult(TagScanResult::kAmd64Image)) +
              "; only 32-bit x86 images are tagged";
   return false;
 }
 
-bool LocateTable(const std::vector<uint8_t>& image,
+bool LocateTable(size_t image_size,
                  const PeLayout& layout,
                  SignedImage* signed_image,
                  std::string* error) {
@@ -45,13 +46,13 @@ bool LocateTable(const std::vector<uint8_t>& image,
   }
   const PeDataDirectory& entry = layout.directories[kPeDirectorySecurity];
   uint64_t end = static_cast<uint64_t>(entry.rva) + entry.size;
-  if (end > image.size()) {
+  if (end > image_size) {
     *error = "the certificate table runs past the end of the file (truncated?)";
     return false;
   }
-  if (end != image.size()) {
+  if (end != image_size) {
     *error = "the certificate table is not the last thing in the file (it ends at byte " +
-             std::to_string(end) + " of " + std::to_string(image.size()) + ")";
+             std::to_string(end) + " of " + std::to_string(image_size) + ")";
     return false;
   }
   if (entry.rva % kTableAlignment != 0) {
@@ -145,11 +146,18 @@ bool StoppedAtBlock(TagScanResult result) {
 bool ReadSignedImage(const std::vector<uint8_t>& image,
                      SignedImage* signed_image,
                      std::string* error) {
+  return ReadSignedImage(image.data(), image.size(), signed_image, error);
+}
+
+bool ReadSignedImage(const uint8_t* image,
+                     size_t size,
+                     SignedImage* signed_image,
+                     std::string* error) {
   *signed_image = SignedImage();
-  if (!ParseImage(image, &signed_image->layout, error) ||
-      !LocateTable(image, signed_image->layout, signed_image, error))
+  if (!ParseImage(image, size, &signed_image->layout, error) ||
+      !LocateTable(size, signed_image->layout, signed_image, error))
     return false;
-  const uint8_t* table = image.data() + signed_image->table_offset;
+  const uint8_t* table = image + signed_image->table_offset;
   return CheckEntryHeader(table, signed_image->table_size, error) &&
          ReadSignature(table, ReadLe32(table), signed_image->table_size, signed_image, error);
 }
@@ -230,18 +238,25 @@ std::vector<uint8_t> AssembleImage(const std::vector<uint8_t>& image,
 }
 
 StubTagReading ReadTagAsStub(const std::vector<uint8_t>& image) {
-  std::vector<uint8_t> view(RoundUp(image.size(), kStubPageSize), 0);
+  std::vector<uint8_t> view(StubViewSize(image.size()), 0);
   std::copy(image.begin(), image.end(), view.begin());
+  return ReadTagFromStubView(view.data(), view.size());
+}
+
+size_t StubViewSize(uint64_t file_size) {
+  return RoundUp(static_cast<size_t>(file_size), kStubPageSize);
+}
+
+StubTagReading ReadTagFromStubView(const uint8_t* view, size_t view_size) {
   StubTagReading reading;
   size_t length = 0;
-  reading.result = FindTagText(view.data(), view.size(), &reading.text_offset, &length);
+  reading.result = FindTagText(view, view_size, &reading.text_offset, &length);
   if (reading.result != TagScanResult::kFound)
     return reading;
   size_t usable = 0;
-  reading.result = CheckTagText(view.data() + reading.text_offset, length, &usable);
+  reading.result = CheckTagText(view + reading.text_offset, length, &usable);
   if (reading.result == TagScanResult::kFound)
-    reading.text.assign(view.begin() + reading.text_offset,
-                        view.begin() + reading.text_offset + usable);
+    reading.text.assign(view + reading.text_offset, view + reading.text_offset + usable);
   return reading;
 }
 
@@ -249,7 +264,17 @@ bool CheckStubReadsBlock(const std::vector<uint8_t>& image,
                          size_t block_offset,
                          const std::string& text,
                          std::string* error) {
-  StubTagReading reading = ReadTagAsStub(image);
+  std::vector<uint8_t> view(StubViewSize(image.size()), 0);
+  std::copy(image.begin(), image.end(), view.begin());
+  return CheckStubReadsBlockInView(view.data(), view.size(), block_offset, text, error);
+}
+
+bool CheckStubReadsBlockInView(const uint8_t* view,
+                               size_t view_size,
+                               size_t block_offset,
+                               const std::string& text,
+                               std::string* error) {
+  StubTagReading reading = ReadTagFromStubView(view, view_size);
   bool ours =
       StoppedAtBlock(reading.result) && reading.text_offset == block_offset + kTagHeaderSize;
   if (reading.result == TagScanResult::kNotDerSequence82) {
@@ -269,6 +294,109 @@ bool CheckStubReadsBlock(const std::vector<uint8_t>& image,
     return true;
   }
   return false;
+}
+
+void PeWordSum::Add(const uint8_t* bytes, size_t size, uint64_t offset) {
+  if (size > 0 && offset % 2 != 0) {
+    total_ += static_cast<uint64_t>(bytes[0]) << 8;
+    ++bytes;
+    --size;
+  }
+  // From an even offset, eight bytes are four words: two 32-bit lanes take
+  // two each. A lane gains at most 0x1FFFE a step, so 32,768 steps fit.
+  if (kHostIsLittleEndian) {
+    constexpr uint64_t kLowWords = 0x0000FFFF0000FFFFull;
+    constexpr size_t kStepsPerBatch = 32768;
+    while (size >= 8) {
+      size_t steps = std::min(size / 8, kStepsPerBatch);
+      uint64_t lanes = 0;
+      for (size_t i = 0; i < steps; ++i) {
+        uint64_t x;
+        std::memcpy(&x, bytes + 8 * i, 8);
+        lanes += (x & kLowWords) + ((x >> 16) & kLowWords);
+      }
+      total_ += (lanes & 0xFFFFFFFF) + (lanes >> 32);
+      bytes += 8 * steps;
+      size -= 8 * steps;
+    }
+  }
+  for (size_t i = 0; i < size; ++i)
+    total_ += i % 2 == 0 ? bytes[i] : static_cast<uint64_t>(bytes[i]) << 8;
+}
+
+uint32_t PeWordSum::Checksum(uint64_t file_size) const {
+  // Folding at the end gives what folding after every word gives: both keep
+  // the sum modulo 0xFFFF and are zero only when every word is.
+  uint64_t sum = total_;
+  while (sum > 0xFFFF)
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + file_size);
+}
+
+bool PlanRetagInPlace(const SignedImage& signed_image,
+                      const uint8_t* old_table,
+                      const CertificateTable& table,
+                      uint32_t checksum,
+                      std::vector<FileWrite>* writes,
+                      std::string* why_not) {
+  writes->clear();
+  const size_t table_size = signed_image.table_size;
+  const size_t checksum_offset = signed_image.layout.ChecksumOffset();
+  const uint8_t* new_table = table.bytes.data();
+  if (signed_image.tag_certificates == 0) {
+    *why_not = "the file carries no tag block to overwrite";
+    return false;
+  }
+  if (table.bytes.size() != table_size) {
+    *why_not = "the certificate table changes size";
+    return false;
+  }
+  if (table.block_offset < signed_image.table_offset ||
+      table.block_offset - signed_image.table_offset > table_size - kTagBlockSize) {
+    *why_not = "the block lies outside the table";
+    return false;
+  }
+  // With the field at an odd offset the checksum counts its own old bytes,
+  // which a cut run would have changed.
+  if (checksum_offset % 2 != 0) {
+    *why_not = "the checksum field lies at an odd offset";
+    return false;
+  }
+  const size_t start = table.block_offset - signed_image.table_offset;
+  const size_t end = start + kTagBlockSize;
+  if (!std::equal(new_table, new_table + start, old_table) ||
+      !std::equal(new_table + end, new_table + table_size, old_table + end)) {
+    *why_not = "the tables differ outside the block";
+    return false;
+  }
+  const uint8_t* magic = reinterpret_cast<const uint8_t*>(kTagMagic);
+  if (!std::equal(magic, magic + kTagMagicSize, old_table + start) ||
+      !std::equal(magic, magic + kTagMagicSize, new_table + start)) {
+    *why_not = "the old table holds no block where the new one goes";
+    return false;
+  }
+  // While the block's magic is broken the stub's scan reads on past it, so
+  // nothing after it may spell the magic, in the old table or the new.
+  auto spells_magic_after_block = [&](const uint8_t* t) {
+    return std::search(t + start + 1, t + table_size, magic, magic + kTagMagicSize) !=
+           t + table_size;
+  };
+  if (spells_magic_after_block(old_table) || spells_magic_after_block(new_table)) {
+    *why_not = "the tag magic appears after the block's own";
+    return false;
+  }
+  // Until the magic's first byte goes back the stub finds no tag: no spelling
+  // of the magic holds a NUL, and the zeros keep old and new text from
+  // joining into one. A cut run leaves an untagged copy, never a mixed tag.
+  const size_t block = table.block_offset;
+  writes->push_back({block, {0}});
+  writes->push_back({block + 1, std::vector<uint8_t>(kTagBlockSize - 1, 0)});
+  writes->push_back({block + 1, std::vector<uint8_t>(new_table + start + 1, new_table + end)});
+  writes->push_back({block, {magic[0]}});
+  std::vector<uint8_t> field(4);
+  WriteLe32(field.data(), checksum);
+  writes->push_back({checksum_offset, field});
+  return true;
 }
 
 }  // namespace orvia

@@ -38,6 +38,11 @@ struct SignedImage {
 bool ReadSignedImage(const std::vector<uint8_t>& image,
                      SignedImage* signed_image,
                      std::string* error);
+// The same on `size` bytes at `image`; only the headers and the table are read.
+bool ReadSignedImage(const uint8_t* image,
+                     size_t size,
+                     SignedImage* signed_image,
+                     std::string* error);
 
 // Whether `text` can go into a block that the stub hands on whole: not empty,
 // at most kTagTextCapacity bytes, without a double quote or a NUL byte.
@@ -78,12 +83,61 @@ struct StubTagReading {
 // Scans `image` as the stub maps it: zero filled to whole 4,096-byte pages.
 StubTagReading ReadTagAsStub(const std::vector<uint8_t>& image);
 
+// How many bytes the stub's view of a file of `file_size` bytes spans: the
+// file zero filled to whole 4,096-byte pages.
+size_t StubViewSize(uint64_t file_size);
+
+// Scans a view that is already as the stub maps it (StubViewSize bytes).
+StubTagReading ReadTagFromStubView(const uint8_t* view, size_t view_size);
+
 // Checks that the stub reads exactly `text` from the block at `block_offset`
 // of `image`, and says why not otherwise.
 bool CheckStubReadsBlock(const std::vector<uint8_t>& image,
                          size_t block_offset,
                          const std::string& text,
                          std::string* error);
+// The same on a view as the stub maps it (see ReadTagFromStubView).
+bool CheckStubReadsBlockInView(const uint8_t* view,
+                               size_t view_size,
+                               size_t block_offset,
+                               const std::string& text,
+                               std::string* error);
+
+// The PE checksum taken in pieces: each piece's bytes at their file offsets
+// (an even offset is a word's low byte, an odd one its high byte), summed
+// exactly so that a whole file can be streamed through in any slices. The
+// checksum field itself must be given as zeros, or left out, to match
+// ComputePeChecksum.
+class PeWordSum {
+ public:
+  void Add(const uint8_t* bytes, size_t size, uint64_t offset);
+  // Takes in another piece's sum.
+  void Add(const PeWordSum& other) { total_ += other.total_; }
+  // The sum folded to 16 bits with end-around carry, plus the file size.
+  uint32_t Checksum(uint64_t file_size) const;
+
+ private:
+  uint64_t total_ = 0;
+};
+
+// One write into a file.
+struct FileWrite {
+  size_t offset = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// The writes that retag a tagged file in place, given its table
+// (`old_table`, signed_image.table_size bytes at signed_image.table_offset),
+// the new table and the new image's checksum. Returns false, with the reason,
+// when the new image would differ from the old elsewhere than in the block
+// and the checksum, or when the steps could let the stub read a tag that is
+// neither the old nor the new one; the caller then writes the file whole.
+bool PlanRetagInPlace(const SignedImage& signed_image,
+                      const uint8_t* old_table,
+                      const CertificateTable& table,
+                      uint32_t checksum,
+                      std::vector<FileWrite>* writes,
+                      std::string* why_not);
 
 }  // namespace orvia
 
