@@ -41,9 +41,12 @@ wine_boot() {
     die "wineboot $* failed or ran out of time: $(tail -n 5 "$dir/log/wineboot.log")"
 }
 
-# Local part of start. LIMIT is in seconds; STAGED (VM mode) builds the prefix in memory first.
+# Local part of start. LIMIT is in seconds. STAGED (VM mode): "staged" builds the prefix in
+# memory and copies it out; "memory:SIZE" keeps it in guest memory (a tmpfs of SIZE) for the
+# whole session, so that programs writing hundreds of megabytes are not timed on 9p.
 local_start() {
-  local dir=$1 limit=$2 staged=${3:-} n deadline
+  local dir=$1 limit=$2 staged=${3:-} n deadline size=1536m
+  case $staged in memory:*) size=${staged#memory:} ;; esac
   deadline=$(( $(date +%s) + limit ))
   mkdir -p "$dir/log"
   # Xvfb picks a free display itself and writes its number once it accepts clients.
@@ -64,10 +67,10 @@ local_start() {
   # In the VM the prefix is on 9p, where wineboot -i takes minutes (every file operation is a
   # round trip to the host): build it in guest memory at the same path, then copy it out.
   local out=/run/winvm-session
-  if [ "$staged" = staged ]; then
+  if [ -n "$staged" ]; then
     mountpoint -q "$out" && [ "$(cat "$out/mode" 2>/dev/null)" = vm ] ||
       die "the session directory is not mounted at $out in the guest"
-    mount -t tmpfs -o size=1536m,mode=755 tmpfs "$dir/prefix"
+    mount -t tmpfs -o "size=$size,mode=755" tmpfs "$dir/prefix"
   fi
   wine_boot "$dir" "$deadline" -i
   # The persistent wineserver holds the new registry in memory and writes system.reg and
@@ -96,7 +99,7 @@ local_start() {
   note "$dir" "ready"
   echo ready >"$dir/local.ready"
   # In the VM the shares write back lazily: let the host see the logs now.
-  if [ "$staged" = staged ]; then sync; fi
+  if [ -n "$staged" ]; then sync; fi
 }
 
 local_run() {

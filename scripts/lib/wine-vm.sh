@@ -110,8 +110,10 @@ vm_start() {
   fi
   note "$dir" "VM agent answers"
   left=$(( deadline - $(date +%s) ))
+  local staging=staged
+  [ -n "${WINE_SESSION_PREFIX_MEMORY:-}" ] && staging=memory:$WINE_SESSION_PREFIX_MEMORY
   if ! agent call "$port" "$dir/vm/token" "$dir" -- \
-      bash -c '. "$0"; local_start "$@"' "$local_steps" "$dir" "$left" staged; then
+      bash -c '. "$0"; local_start "$@"' "$local_steps" "$dir" "$left" "$staging"; then
     vm_stop "$dir"
     die "could not start Wine in the VM (logs: $dir/log)"
   fi

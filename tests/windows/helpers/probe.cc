@@ -2,7 +2,9 @@
 // ORVIA_PROBE_REPORT (UTF-8, one "key: value" per line) and exits with the
 // code in ORVIA_PROBE_EXIT (decimal or 0x-hex; default 0). Reported: the
 // command line, its own path, the files beside it, its startup flags and show
-// mode, its current directory, and when it started and ended (GetTickCount).
+// mode, its current directory, and when it started and ended (GetTickCount;
+// the start also as QueryPerformanceCounter, which the benchmark compares with
+// the moment it started the installer).
 // ORVIA_PROBE_SLEEP_MS keeps it running for a while, so that several
 // installers overlap. ORVIA_PROBE_SPAWN_DIR makes it start a copy of itself
 // from that directory that outlives it (two minutes), and report its id.
@@ -63,6 +65,8 @@ void Number(const wchar_t* key, unsigned long value) {
 
 int wmain() {
   const DWORD started = GetTickCount();
+  LARGE_INTEGER started_qpc = {};
+  QueryPerformanceCounter(&started_qpc);
   wchar_t sleep_text[32] = {};
   const bool sleeps = GetEnvironmentVariableW(L"ORVIA_PROBE_SLEEP_MS", sleep_text, 32) != 0;
   wchar_t report_path[MAX_PATH] = {};
@@ -72,6 +76,9 @@ int wmain() {
   if (g_report != INVALID_HANDLE_VALUE) {
     Line(L"command_line", GetCommandLineW());
     Number(L"started_ms", started);
+    wchar_t qpc_text[32];
+    swprintf(qpc_text, 32, L"%lld", started_qpc.QuadPart);
+    Line(L"started_qpc", qpc_text);
     wchar_t own[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH);
     Line(L"own_path", own);
