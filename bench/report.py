@@ -175,7 +175,17 @@ def machine(mode):
     except OSError:
         pass
     mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = "wine (version unknown)"
+    if mode == "native":
+        version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "wine"],
+                                 capture_output=True, text=True).stdout.strip()
+    else:
+        deps = os.environ.get("ORVIA_DEPS", "/opt/orvia-deps")
+        with open(os.path.join(deps, "winvm", "COMPLETE")) as f:
+            found = [line.split("=", 1)[1].strip() for line in f if line.startswith("wine=")]
+        version = found[0] if found else ""
+    if version:
+        wine = f"Debian's wine {version}"
     where = ("Wine ran natively on this machine" if mode == "native" else
              "Wine ran in the VM of scripts/wine-session (QEMU, TCG emulation, 2 virtual "
              "processors, the prefix in guest memory): absolute times there are many times "

@@ -30,26 +30,6 @@ std::string DirName(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Reads exactly `size` bytes; a file that ends first has shrunk under us.
-bool ReadFully(int fd, uint8_t* dest, uint64_t size, std::string* error) {
-  uint64_t done = 0;
-  while (done < size) {
-    ssize_t got = read(fd, dest + done, static_cast<size_t>(size - done));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      *error = ErrnoText(errno);
-      return false;
-    }
-    if (got == 0) {
-      *error = "file shrank while being read";
-      return false;
-    }
-    done += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool StatFile(const std::string& path, FileInfo* info, std::string* error) {
@@ -81,10 +61,10 @@ bool ReadFileInto(const std::string& path, uint8_t* dest, uint64_t size, std::st
     *error = ErrnoText(errno);
     return false;
   }
-  if (!ReadFully(fd.get(), dest, size, error))
+  if (!PreadFully(fd.get(), dest, static_cast<size_t>(size), 0, error))
     return false;
   uint8_t extra;
-  if (read(fd.get(), &extra, 1) > 0) {
+  if (pread(fd.get(), &extra, 1, static_cast<off_t>(size)) > 0) {
     *error = "file grew while being read";
     return false;
   }
@@ -132,7 +112,7 @@ bool ReadWholeFileLimited(const std::string& path,
   if (!OpenFileLimited(path, limit, &fd, &size, error))
     return false;
   data->assign(static_cast<size_t>(size), 0);
-  return ReadFully(fd.get(), data->data(), data->size(), error);
+  return PreadFully(fd.get(), data->data(), data->size(), 0, error);
 }
 
 bool PreadFully(int fd, uint8_t* dest, size_t size, uint64_t offset, std::string* error) {
