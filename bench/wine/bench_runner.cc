@@ -54,7 +54,8 @@ LONGLONG ProbeStart(const std::wstring& report) {
   const std::string text = orvia_test::ReadFileBytes(report);
   const char key[] = "started_qpc: ";
   const size_t at = text.find(key);
-  return at == std::string::npos ? -1 : std::strtoll(text.c_str() + at + sizeof(key) - 1, nullptr, 10);
+  return at == std::string::npos ? -1
+                                 : std::strtoll(text.c_str() + at + sizeof(key) - 1, nullptr, 10);
 }
 
 struct Peaks {
@@ -101,8 +102,8 @@ bool RunOnce(const Program& program, unsigned round, const std::wstring& report)
   char setup[32] = "-";
   if (setup_started >= started)
     std::snprintf(setup, sizeof(setup), "%.3f", Seconds(setup_started - started));
-  std::printf("run %ls %u %.3f %s %lu %lu 0x%08lX\n", program.name, round,
-              Seconds(ended - started), setup, static_cast<unsigned long>(peaks.working_set),
+  std::printf("run %ls %u %.3f %s %lu %lu 0x%08lX\n", program.name, round, Seconds(ended - started),
+              setup, static_cast<unsigned long>(peaks.working_set),
               static_cast<unsigned long>(peaks.private_bytes), code);
   std::fflush(stdout);
   if (std::wcscmp(program.clean_dir, L"-") != 0 && orvia_test::Exists(program.clean_dir))
@@ -146,9 +147,8 @@ int wmain(int argc, wchar_t** argv) {
     return Run(argc, argv);
   if (argc == 4 && std::wcscmp(argv[1], L"copy") == 0) {
     std::wstring directory = argv[3];
-    directory.resize(directory.find_last_of(L'\\') == std::wstring::npos
-                         ? 0
-                         : directory.find_last_of(L'\\'));
+    const size_t slash = directory.find_last_of(L'\\');
+    directory.resize(slash == std::wstring::npos ? 0 : slash);
     if (!directory.empty())
       CreateDirectoryW(directory.c_str(), nullptr);
     if (CopyFileW(argv[2], argv[3], FALSE))
@@ -156,8 +156,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("error: cannot copy %ls to %ls (%lu)\n", argv[2], argv[3], GetLastError());
     return 1;
   }
-  std::fputs("usage: bench_runner run ROUNDS NAME \"COMMAND LINE\" CLEAN_DIR ...\n"
-             "       bench_runner copy SOURCE DESTINATION\n",
-             stderr);
+  std::fputs(
+      "usage: bench_runner run ROUNDS NAME \"COMMAND LINE\" CLEAN_DIR ...\n"
+      "       bench_runner copy SOURCE DESTINATION\n",
+      stderr);
   return 2;
 }

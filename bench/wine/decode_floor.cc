@@ -54,10 +54,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   const unsigned long block_size = orvia::kBcj2HeaderSize + header.main_size + header.call_size +
                                    header.jump_size + header.rc_size;
-  std::printf("decoded %.3f %lu %lu %lu\n",
-              static_cast<double>(end.QuadPart - start.QuadPart) /
-                  static_cast<double>(frequency.QuadPart),
-              static_cast<unsigned long>(payload_size), block_size,
-              static_cast<unsigned long>(tarball_size));
+  std::printf(
+      "decoded %.3f %lu %lu %lu\n",
+      static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
+      static_cast<unsigned long>(payload_size), block_size,
+      static_cast<unsigned long>(tarball_size));
   return 0;
 }
